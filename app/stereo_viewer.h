@@ -1,0 +1,84 @@
+// The application object: owns every resource of the viewer and runs its start-up and shut-down.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "app/window_system.h"
+#include "capture/capture_manager.h"
+#include "display/display_system.h"
+
+namespace app {
+
+// The backends the entry point chose; StereoViewer takes ownership of all of them.
+struct Platform {
+  std::unique_ptr<WindowSystem> windows;
+  std::unique_ptr<display::DisplayDriver> displays;
+  std::unique_ptr<capture::DeviceBackend> cameras;
+};
+
+struct ViewerConfig {
+  std::string mapDirectory;   // where "mx1.xml" and friends are read; empty: the working directory
+  bool identityMaps = false;  // no map files: rectification leaves frames as they are
+};
+
+inline constexpr const char* kWindowTitle = "Direct3D aplikace";
+
+class StereoViewer {
+ public:
+  explicit StereoViewer(Platform platform, ViewerConfig config = {});
+  ~StereoViewer();
+  StereoViewer(const StereoViewer&) = delete;
+  StereoViewer& operator=(const StereoViewer&) = delete;
+
+  bool Init();
+  bool InitResources();
+  bool CreateDisplays();
+  void FrameStep();
+  void ResetDisplays();
+  void PresentViews();
+  void ReleaseResources();
+  void Shutdown();
+
+  // The window procedure: the messages the viewer reacts to.
+  void WindowProc(const WindowMessage& message);
+  // Runs passes until the quit request is retrieved; returns its exit code.
+  int RunMainLoop();
+
+  WindowSystem& windows() { return *windowSystem_; }
+
+  // Fields in the viewer's own order; the frame step and view composition use them directly.
+  bool dualDisplay = true;
+  WindowHandle window = nullptr;
+  std::unique_ptr<display::DisplaySystem> direct3D1;
+  std::unique_ptr<display::Device> device1;
+  capture::CaptureManager capture;
+  cv::Mat frame1;
+  cv::Mat staging1;
+  cv::Mat mapX1, mapY1, mapX2, mapY2;
+  cv::Mat mapXY1, mapAlpha1;
+  cv::Mat mapXY2, mapAlpha2;
+  int cameraId1 = 0;
+  std::unique_ptr<display::DisplaySystem> direct3D2;
+  std::unique_ptr<display::Device> device2;
+  cv::Mat frame2;
+  cv::Mat staging2;
+  int cameraId2 = 1;
+  // The crop windows of the current pass (set by the frame step, shown by PresentViews).
+  cv::Rect cropWindow1{112, 84, 800, 600};
+  cv::Rect cropWindow2{112, 84, 800, 600};
+
+ private:
+  bool LoadAndConvertMaps();
+
+  std::unique_ptr<WindowSystem> windowSystem_;
+  std::unique_ptr<display::DisplayDriver> displayDriver_;
+  ViewerConfig config_;
+};
+
+// The process entry: start-up, main loop, shut-down, the error box; returns the exit code.
+int WinMain(Platform platform, ViewerConfig config = {});
+
+}  // namespace app

@@ -1,0 +1,24 @@
+#include "display/display_system.h"
+
+namespace display {
+
+PresentParameters ViewerPresentParameters(void* deviceWindow) {
+  PresentParameters p;
+  p.BackBufferWidth = 800;
+  p.BackBufferHeight = 600;
+  p.BackBufferFormat = Format::X8R8G8B8;
+  p.BackBufferCount = 0;
+  p.MultiSampleType = 0;
+  p.MultiSampleQuality = 0;
+  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  p.hDeviceWindow = deviceWindow;
+  p.Windowed = false;
+  p.EnableAutoDepthStencil = false;
+  p.AutoDepthStencilFormat = Format::Unknown;
+  p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+  p.FullScreen_RefreshRateInHz = 0;
+  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  return p;
+}
+
+}  // namespace display

@@ -1,0 +1,31 @@
+// Rectification maps: reading the XML map files safely, identity maps, and the frame geometry.
+#pragma once
+
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace stereo {
+
+inline constexpr int kFrameWidth = 1024;
+inline constexpr int kFrameHeight = 768;
+inline constexpr int kStagingWidth = 832;
+inline constexpr int kViewWidth = 800;
+inline constexpr int kViewHeight = 600;
+
+inline constexpr const char* kMapFileNames[4] = {"mx1.xml", "my1.xml", "mx2.xml", "my2.xml"};
+
+// Reads the first top-level node of an XML matrix file into a CV_32FC1 map of exactly
+// rows x cols. Never throws and never allocates more than the expected size: the header
+// (rows, cols, dt, element count) is checked before the data is read. On failure `reason`
+// says what was wrong, in English.
+bool LoadMap(const std::string& path, int rows, int cols, cv::Mat* map, std::string* reason);
+
+// Writes a map atomically (temporary file, then rename) in the XML matrix format that old and
+// new readers accept. False with `reason` on failure; no partial file is left behind.
+bool SaveMap(const std::string& path, const cv::Mat& map, std::string* reason);
+
+// x map holding each column's own index, y map each row's: remapping with them changes nothing.
+void MakeIdentityMaps(int rows, int cols, cv::Mat* mapX, cv::Mat* mapY);
+
+}  // namespace stereo
