@@ -18,9 +18,9 @@ constexpr const char* kCreateWindowFailed = "Chyba při vytváření okna aplika
 }  // namespace
 
 StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
-    : capture(std::move(platform.cameras)),
-      windowSystem_(std::move(platform.windows)),
+    : windowSystem_(std::move(platform.windows)),
       displayDriver_(std::move(platform.displays)),
+      capture(std::move(platform.cameras)),
       config_(std::move(config)) {}
 
 StereoViewer::~StereoViewer() {

@@ -27,6 +27,10 @@ struct ViewerConfig {
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
 
 class StereoViewer {
+  // Declared first so they outlive every device, window and camera that depends on them.
+  std::unique_ptr<WindowSystem> windowSystem_;
+  std::unique_ptr<display::DisplayDriver> displayDriver_;
+
  public:
   explicit StereoViewer(Platform platform, ViewerConfig config = {});
   ~StereoViewer();
@@ -73,8 +77,6 @@ class StereoViewer {
  private:
   bool LoadAndConvertMaps();
 
-  std::unique_ptr<WindowSystem> windowSystem_;
-  std::unique_ptr<display::DisplayDriver> displayDriver_;
   ViewerConfig config_;
 };
 
