@@ -62,12 +62,14 @@ bool StereoViewer::InitResources() {
 
   cameraId1 = 0;
   frame1.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
+  frame1.setTo(cv::Scalar::all(0));
   staging1.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
   capture.OpenDevice(cameraId1, stereo::kFrameWidth, stereo::kFrameHeight);
 
   if (dualDisplay) {
     cameraId2 = 1;
     frame2.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
+    frame2.setTo(cv::Scalar::all(0));
     staging2.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
     capture.OpenDevice(cameraId2, stereo::kFrameWidth, stereo::kFrameHeight);
   }

@@ -9,6 +9,7 @@
 #include "app/window_system.h"
 #include "capture/capture_manager.h"
 #include "display/display_system.h"
+#include "stereo/frame_step.h"
 
 namespace app {
 
@@ -73,9 +74,14 @@ class StereoViewer {
   // The crop windows of the current pass (set by the frame step, shown by PresentViews).
   cv::Rect cropWindow1{112, 84, 800, 600};
   cv::Rect cropWindow2{112, 84, 800, 600};
+  // What the last pass that reached the matching did (for traces and checks).
+  stereo::FrameStepRecord lastStep;
+  // Matcher and buffers kept across passes.
+  std::unique_ptr<stereo::FrameStepWorkspace> workspace;
 
  private:
   bool LoadAndConvertMaps();
+  bool TakeFrame(int side);
 
   ViewerConfig config_;
 };
