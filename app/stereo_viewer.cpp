@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "app/error_text.h"
@@ -131,8 +132,36 @@ int StereoViewer::RunMainLoop() {
       if (message.kind == WindowMessage::Kind::Quit) return static_cast<int>(message.wParam);
       WindowProc(message);
     }
-    if (AppActive) FrameStep();
+    if (AppActive) {
+      FrameStep();
+      ++frameSteps_;
+      if (observer_) observer_(*this);
+      if (config_.maxPasses > 0 && frameSteps_ == config_.maxPasses)
+        WindowProc({WindowMessage::Kind::KeyDown, kVirtualKeyEscape});
+    }
   }
+}
+
+bool StereoViewer::WriteSnapshots(const std::string& directory) const {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  const cv::Mat* stagings[2] = {&staging1, &staging2};
+  for (int side = 0; side < 2; ++side) {
+    if (stagings[side]->empty()) return false;
+    cv::Mat view;
+    cv::cvtColor((*stagings[side])(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight)), view, cv::COLOR_BGRA2BGR);
+    const std::string path = (std::filesystem::path(directory) / ("side" + std::to_string(side + 1) + ".png")).string();
+    bool written = false;
+    try {
+      written = cv::imwrite(path, view);
+    } catch (const cv::Exception&) {
+    }
+    if (!written) {
+      std::fprintf(stderr, "cannot write the snapshot %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 int WinMain(Platform platform, ViewerConfig config) {
@@ -146,6 +175,7 @@ int WinMain(Platform platform, ViewerConfig config) {
     return 0;
   }
   int result = viewer->RunMainLoop();
+  if (!viewer->config().snapshotDirectory.empty()) viewer->WriteSnapshots(viewer->config().snapshotDirectory);
   viewer->Shutdown();
   if (!ErrorTextIsOk()) {
     viewer->windows().ShowErrorBox(ErrorText, kWindowTitle);

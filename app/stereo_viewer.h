@@ -1,6 +1,7 @@
 // The application object: owns every resource of the viewer and runs its start-up and shut-down.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,8 @@ struct Platform {
 struct ViewerConfig {
   std::string mapDirectory;   // where "mx1.xml" and friends are read; empty: the working directory
   bool identityMaps = false;  // no map files: rectification leaves frames as they are
+  long maxPasses = 0;         // end after this many frame steps, as if Escape had been pressed; 0: never
+  std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
@@ -51,6 +54,11 @@ class StereoViewer {
   void WindowProc(const WindowMessage& message);
   // Runs passes until the quit request is retrieved; returns its exit code.
   int RunMainLoop();
+  // Called after every frame step of the main loop (traces, progress lines).
+  void SetPassObserver(std::function<void(const StereoViewer&)> observer) { observer_ = std::move(observer); }
+  // Writes the last presented view of each side as side1.png and side2.png; false when it cannot.
+  bool WriteSnapshots(const std::string& directory) const;
+  const ViewerConfig& config() const { return config_; }
 
   WindowSystem& windows() { return *windowSystem_; }
 
@@ -84,6 +92,8 @@ class StereoViewer {
   bool TakeFrame(int side);
 
   ViewerConfig config_;
+  std::function<void(const StereoViewer&)> observer_;
+  long frameSteps_ = 0;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.

@@ -127,6 +127,7 @@ void StereoViewer::FrameStep() {
   lastStep.cropX[1] = cropWindow2.x;
 
   PresentViews();
+  lastStep.presented = std::chrono::steady_clock::now();
 }
 
 }  // namespace app

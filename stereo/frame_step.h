@@ -43,6 +43,7 @@ struct FrameStepRecord {
   int follower = 0;          // after the floor
   int cropX[2] = {0, 0};
   std::chrono::steady_clock::time_point arrival[2];  // when the new frames reached the capture layer
+  std::chrono::steady_clock::time_point presented;   // when the present of this pass ended
 };
 
 }  // namespace stereo
