@@ -164,9 +164,10 @@ bool StereoViewer::WriteSnapshots(const std::string& directory) const {
   return true;
 }
 
-int WinMain(Platform platform, ViewerConfig config) {
+int WinMain(Platform platform, ViewerConfig config, std::function<void(StereoViewer&)> observer) {
   cv::setUseOptimized(false);
   auto viewer = std::make_unique<StereoViewer>(std::move(platform), std::move(config));
+  viewer->SetPassObserver(std::move(observer));
   SetErrorText("OK");
   if (!viewer->Init()) {
     viewer->Shutdown();

@@ -55,7 +55,7 @@ class StereoViewer {
   // Runs passes until the quit request is retrieved; returns its exit code.
   int RunMainLoop();
   // Called after every frame step of the main loop (traces, progress lines).
-  void SetPassObserver(std::function<void(const StereoViewer&)> observer) { observer_ = std::move(observer); }
+  void SetPassObserver(std::function<void(StereoViewer&)> observer) { observer_ = std::move(observer); }
   // Writes the last presented view of each side as side1.png and side2.png; false when it cannot.
   bool WriteSnapshots(const std::string& directory) const;
   const ViewerConfig& config() const { return config_; }
@@ -92,11 +92,12 @@ class StereoViewer {
   bool TakeFrame(int side);
 
   ViewerConfig config_;
-  std::function<void(const StereoViewer&)> observer_;
+  std::function<void(StereoViewer&)> observer_;
   long frameSteps_ = 0;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.
-int WinMain(Platform platform, ViewerConfig config = {});
+// `observer`, when given, is called after every frame step of the main loop.
+int WinMain(Platform platform, ViewerConfig config = {}, std::function<void(StereoViewer&)> observer = nullptr);
 
 }  // namespace app
