@@ -235,6 +235,7 @@ TEST_F(StereoMapsBadInput, MissingUnreadableOrMismatchedImages) {
 
   EXPECT_NE(Fails(Options({kBoards + "left0*.jpg"}, {right01})).find("--left matches 9 images but --right matches 1"),
             std::string::npos);
+  EXPECT_EQ(Fails(Options({left01}, {right01})), "stereo-maps: only 1 pair of images given; at least 3 are needed");
 }
 
 TEST_F(StereoMapsBadInput, TooFewBoardsOrNoBoardAtAll) {

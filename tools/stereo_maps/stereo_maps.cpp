@@ -69,6 +69,9 @@ int RunCalibrate(const CalibrateOptions& options, std::ostream& out, std::ostrea
   std::vector<ImagePair> pairs;
   cv::Size imageSize;
   if (!LoadPairs(lefts, rights, &pairs, &imageSize, &reason)) return Error(err, reason);
+  if (pairs.size() < 3)
+    return Error(err, "only " + std::to_string(pairs.size()) + " pair" + (pairs.size() == 1 ? "" : "s") +
+                          " of images given; at least 3 are needed");
 
   CalibrationReport local;
   CalibrationReport& r = report ? *report : local;
@@ -98,7 +101,7 @@ int RunCalibrate(const CalibrateOptions& options, std::ostream& out, std::ostrea
     return Error(err, "cannot write the maps to '" + DirText(options.outDir) + "': " + reason);
 
   out << "pairs used (" << r.usedPairs.size() << " of " << lefts.size() << "):";
-  for (const std::string& pair : r.usedPairs) out << " " << pair << ";";
+  for (size_t i = 0; i < r.usedPairs.size(); ++i) out << (i ? ", " : " ") << r.usedPairs[i];
   out << "\n";
   out << "reprojection error: " << std::fixed << std::setprecision(3) << calibration.stereoError
       << " px RMS (left camera alone " << calibration.leftError << ", right camera alone "
