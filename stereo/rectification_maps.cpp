@@ -1,5 +1,9 @@
 #include "stereo/rectification_maps.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +15,29 @@ namespace {
 bool Fail(std::string* reason, const std::string& text) {
   if (reason) *reason = text;
   return false;
+}
+
+// The matrix's node name: the file name up to its first dot ("mx1" for "mx1.xml", also for a staging
+// name such as ".mx1.xml.new"), restricted to what the XML writer accepts as a key.
+std::string NodeName(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  name.erase(0, name.find_first_not_of('.'));
+  name = name.substr(0, name.find('.'));
+  std::string key;
+  for (char c : name)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-') key += c;
+  if (key.empty() || !std::isalpha(static_cast<unsigned char>(key[0]))) key = "map" + key;
+  return key;
+}
+
+// Pushes the file's contents to the disk, so that the rename that follows never exposes a file
+// whose data a crash could still lose.
+bool SyncFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
 }
 
 }  // namespace
@@ -50,16 +77,27 @@ bool LoadMap(const std::string& path, int rows, int cols, cv::Mat* map, std::str
 }
 
 bool SaveMap(const std::string& path, const cv::Mat& map, std::string* reason) {
-  if (map.type() != CV_32FC1 || map.empty()) return Fail(reason, "not a single-channel float map");
+  if (map.empty() || map.type() != CV_32FC1) return Fail(reason, "not a single-channel float map");
   const std::string temporary = path + ".tmp";
   try {
     cv::FileStorage storage(temporary, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_XML);
     if (!storage.isOpened()) return Fail(reason, "cannot write " + temporary);
-    storage << std::filesystem::path(path).stem().string() << map;
+    storage << NodeName(path) << map;
     storage.release();
   } catch (const cv::Exception& e) {
     std::remove(temporary.c_str());
     return Fail(reason, "cannot write " + temporary + ": " + e.err);
+  } catch (const std::exception& e) {
+    std::remove(temporary.c_str());
+    return Fail(reason, "cannot write " + temporary + ": " + e.what());
+  }
+  // The writer does not report failed writes (a full disk, for one): read back what arrived, as the
+  // viewer will, before it may replace a good map.
+  cv::Mat check;
+  std::string readBack;
+  if (!LoadMap(temporary, map.rows, map.cols, &check, &readBack) || !SyncFile(temporary)) {
+    std::remove(temporary.c_str());
+    return Fail(reason, "cannot write " + temporary + (readBack.empty() ? "" : ": " + readBack));
   }
   std::error_code ec;
   std::filesystem::rename(temporary, path, ec);

@@ -21,8 +21,10 @@ inline constexpr const char* kMapFileNames[4] = {"mx1.xml", "my1.xml", "mx2.xml"
 // says what was wrong, in English.
 bool LoadMap(const std::string& path, int rows, int cols, cv::Mat* map, std::string* reason);
 
-// Writes a map atomically (temporary file, then rename) in the XML matrix format that old and
-// new readers accept. False with `reason` on failure; no partial file is left behind.
+// Writes a map atomically (temporary file, read back with LoadMap and synced, then renamed over
+// `path`) in the XML matrix format that old and new readers accept (type_id="opencv-matrix",
+// dt "f"). The matrix is named after the file ("mx1" for "mx1.xml"). False with `reason` on
+// failure; no partial file is left behind and an existing file at `path` is untouched.
 bool SaveMap(const std::string& path, const cv::Mat& map, std::string* reason);
 
 // x map holding each column's own index, y map each row's: remapping with them changes nothing.
