@@ -2,6 +2,7 @@
 // PLACEHOLDER CONTRACT: the capture layer replaces this file; the public operations below stay.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -25,7 +26,10 @@ class CaptureManager {
   bool GetPixels(int deviceNumber, unsigned char* destination, bool swapRedBlue, bool flipVertical);
   // Size of the frames the device delivers (fixed when it was opened); false when not ready.
   bool GetFrameSize(int deviceNumber, int* width, int* height) const;
+  // Takes a waiting frame out without writing it anywhere.
+  bool DiscardFrame(int deviceNumber);
   void CloseDevice(int deviceNumber);
+  std::chrono::steady_clock::time_point LastFrameArrival(int deviceNumber) const;
   bool IsDeviceReady(int deviceNumber) const;
 
  private:
