@@ -205,6 +205,8 @@ class SdlDevice final : public Device {
   }
 
   bool CreateRenderer() {
+    // Presents never wait for the vertical retrace, whatever SDL_RENDER_VSYNC in the environment says.
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, "0", SDL_HINT_OVERRIDE);
     SDL_Renderer* renderer = nullptr;
     if (rendererChoice_ == SdlRendererChoice::Accelerated)
       renderer = SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED);

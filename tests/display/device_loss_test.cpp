@@ -5,12 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/display/viewer_harness.h"
+#include "tests/display/display_harness.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-using display_test::ViewerHarness;
+using display_test::DisplayHarness;
 using namespace std::chrono_literals;
 
 class DeviceLossTest : public ::testing::Test {
@@ -24,7 +24,7 @@ class DeviceLossTest : public ::testing::Test {
   fake::DeviceScript& side1() { return h.displays->adapters[1]; }
   fake::DeviceScript& side2() { return h.displays->adapters[0]; }
 
-  ViewerHarness h;
+  DisplayHarness h;
   app::StereoViewer* viewer = nullptr;
 };
 
@@ -130,12 +130,12 @@ TEST_F(DeviceLossTest, FailedResetOfDevice2WritesTheMessageAfterDevice1WasReset)
 }
 
 TEST(DeviceLoss, FailedResetEndsTheRunWithTheMessageBoxAndExitCode0) {
-  ViewerHarness h;
+  DisplayHarness h;
   h.displays->adapters[1].cooperativeLevels = {display::D3DERR_DEVICENOTRESET};
   h.displays->adapters[1].resetResult = display::D3DERR_DEVICELOST;
   h.windows->quitAtPass = 50;  // a broken quit request must not hang the test
 
-  const int exitCode = app::WinMain(h.MakePlatform(), app::ViewerConfig{"", true});
+  const int exitCode = app::WinMain(h.MakePlatform(), display_test::IdentityConfig());
 
   EXPECT_EQ(exitCode, 0);
   EXPECT_THAT(h.windows->boxes, ElementsAre("Nelze obnovit zařízení!"));

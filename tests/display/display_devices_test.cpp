@@ -4,15 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/display/viewer_harness.h"
+#include "tests/display/display_harness.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-using display_test::ViewerHarness;
+using display_test::DisplayHarness;
 
 TEST(CreateDisplays, Side1OnAdapter1ThenSide2OnAdapter0EachBlankedWhiteAndPresentedOnce) {
-  ViewerHarness h;
+  DisplayHarness h;
   app::StereoViewer& viewer = h.Make();
 
   ASSERT_TRUE(viewer.Init());
@@ -57,7 +57,7 @@ TEST(CreateDisplays, PresentParametersAreThe800x600LockableImmediateFullScreenSe
 }
 
 TEST(CreateDisplays, ResultsOfClearAndPresentAreNotExamined) {
-  ViewerHarness h;
+  DisplayHarness h;
   for (fake::DeviceScript& device : h.displays->adapters) {
     device.clearResult = display::D3DERR_INVALIDCALL;
     device.presentResult = display::D3DERR_DEVICELOST;
@@ -76,7 +76,7 @@ struct CreationFailure {
 class CreationFailureTest : public ::testing::TestWithParam<CreationFailure> {};
 
 TEST_P(CreationFailureTest, WritesItsMessageAndReleasesNothingItself) {
-  ViewerHarness h;
+  DisplayHarness h;
   GetParam().arrange(*h.displays);
   app::StereoViewer& viewer = h.Make();
 
@@ -126,10 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CreationFailure>& info) { return std::string(info.param.name); });
 
 TEST(CreateDisplays, SingleAdapterMachineEndsBeforeTheMainLoopWithTheDeviceMessage) {
-  ViewerHarness h;
+  DisplayHarness h;
   h.displays->adapters[1].createResult = display::D3DERR_INVALIDCALL;  // no display 1
 
-  const int exitCode = app::WinMain(h.MakePlatform(), app::ViewerConfig{"", true});
+  const int exitCode = app::WinMain(h.MakePlatform(), display_test::IdentityConfig());
 
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(h.windows->passes, 0) << "the main loop ran";
@@ -141,10 +141,10 @@ TEST(CreateDisplays, SingleAdapterMachineEndsBeforeTheMainLoopWithTheDeviceMessa
 }
 
 TEST(CreateDisplays, Side2FailureReleasesSide1BeforeTheMessageIsShown) {
-  ViewerHarness h;
+  DisplayHarness h;
   h.displays->adapters[0].createResult = display::D3DERR_NOTAVAILABLE;
 
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), app::ViewerConfig{"", true}), 0);
+  EXPECT_EQ(app::WinMain(h.MakePlatform(), display_test::IdentityConfig()), 0);
 
   EXPECT_THAT(h.windows->boxes, ElementsAre("Nelze vytvořit objekt Direct3DDevice!"));
   const int box = h.LogIndex("window: box Nelze vytvořit objekt Direct3DDevice!");

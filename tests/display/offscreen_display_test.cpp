@@ -2,16 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "display/offscreen/offscreen_display.h"
-#include "tests/display/viewer_harness.h"
+#include "tests/display/display_harness.h"
 
 namespace {
 
-using display_test::ViewerHarness;
+using display_test::DisplayHarness;
 using display_test::ViewShows;
 
 TEST(OffscreenDisplay, ViewerScreensAreWhiteAfterCreationThenShowTheCrops) {
   auto screens = std::make_shared<display::OffscreenScreens>(2);
-  ViewerHarness h;
+  DisplayHarness h;
   app::StereoViewer& viewer = h.Make(display::MakeOffscreenDisplayDriver(screens));
   ASSERT_TRUE(viewer.Init());
 
@@ -38,7 +38,7 @@ TEST(OffscreenDisplay, ViewerScreensAreWhiteAfterCreationThenShowTheCrops) {
 
 TEST(OffscreenDisplay, OneAdapterMakesSide1DeviceCreationFail) {
   auto screens = std::make_shared<display::OffscreenScreens>(1);
-  ViewerHarness h;
+  DisplayHarness h;
   app::StereoViewer& viewer = h.Make(display::MakeOffscreenDisplayDriver(screens));
 
   EXPECT_FALSE(viewer.Init());

@@ -12,11 +12,11 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "display/sdl/sdl_display.h"
-#include "tests/display/viewer_harness.h"
+#include "tests/display/display_harness.h"
 
 namespace {
 
-using display_test::ViewerHarness;
+using display_test::DisplayHarness;
 
 bool SameRect(const SDL_Rect& a, const SDL_Rect& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
@@ -96,7 +96,7 @@ class SdlDisplayXTest : public ::testing::Test {
     EXPECT_EQ(cv::norm(right, want1, cv::NORM_INF), 0) << "the right output does not show side 1's crop";
   }
 
-  ViewerHarness harness;
+  DisplayHarness harness;
 
  private:
   bool videoHeld_ = false;
@@ -145,6 +145,20 @@ TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
   EXPECT_EQ(viewer.device1->Reset(display::ViewerPresentParameters(viewer.window)), display::D3DERR_INVALIDCALL)
       << "reset while a back-buffer reference was held";
   EXPECT_EQ(surface->UnlockRect(), display::D3D_OK);
+}
+
+TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEnvironmentAsks) {
+  if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
+  setenv("SDL_RENDER_VSYNC", "1", 1);
+  app::StereoViewer& viewer = StartViewer();
+  unsetenv("SDL_RENDER_VSYNC");
+  ASSERT_NE(viewer.device2, nullptr);
+
+  for (display::Device* device : {viewer.device1.get(), viewer.device2.get()}) {
+    SDL_RendererInfo info{};
+    ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
+    EXPECT_FALSE(info.flags & SDL_RENDERER_PRESENTVSYNC) << info.name;
+  }
 }
 
 TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {

@@ -5,12 +5,12 @@
 
 #include <opencv2/core.hpp>
 
-#include "tests/display/viewer_harness.h"
+#include "tests/display/display_harness.h"
 
 namespace {
 
 using display_test::AllBytesAre;
-using display_test::ViewerHarness;
+using display_test::DisplayHarness;
 using display_test::ViewShows;
 
 constexpr std::uint8_t kUntouched = fake::kGuardByte;
@@ -36,7 +36,7 @@ class ViewCompositionTest : public ::testing::Test {
   fake::DeviceScript& device1() { return h.displays->adapters[1]; }
   fake::DeviceScript& device2() { return h.displays->adapters[0]; }
 
-  ViewerHarness h;
+  DisplayHarness h;
   app::StereoViewer* viewer = nullptr;
 };
 
