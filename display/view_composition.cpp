@@ -14,16 +14,29 @@ namespace {
 
 constexpr const char* kNoBackBuffer = "Nelze získat ukazatel na back buffer!";
 
-// Staging rows are 3328 bytes; a surface row starts Pitch bytes after the previous one.
+// Bytes of the visible part of a back-buffer row: 800 pixels of 4 bytes.
+constexpr std::size_t kVisibleRowBytes = static_cast<std::size_t>(stereo::kViewWidth) * 4;
+
+// Staging rows are 3328 bytes; a surface row starts Pitch bytes after the previous one. A surface
+// whose rows could not hold the visible 800 pixels gets nothing rather than overlapping rows.
 void CopyToSurface(const cv::Mat& staging, const display::LockedRect& locked) {
-  const std::size_t rowBytes = std::min<std::size_t>(staging.step[0], static_cast<std::size_t>(locked.Pitch));
+  if (!locked.pBits || locked.Pitch < 0 || static_cast<std::size_t>(locked.Pitch) < kVisibleRowBytes) return;
+  const std::size_t pitch = static_cast<std::size_t>(locked.Pitch);
+  const std::size_t rowBytes = std::min<std::size_t>(staging.step[0], pitch);
   auto* target = static_cast<unsigned char*>(locked.pBits);
-  if (static_cast<std::size_t>(locked.Pitch) == staging.step[0] && staging.isContinuous()) {
+  if (pitch == staging.step[0] && staging.isContinuous()) {
     std::memcpy(target, staging.data, staging.step[0] * stereo::kViewHeight);
     return;
   }
-  for (int r = 0; r < stereo::kViewHeight; ++r)
-    std::memcpy(target + static_cast<std::size_t>(r) * locked.Pitch, staging.ptr(r), rowBytes);
+  for (int r = 0; r < stereo::kViewHeight; ++r) std::memcpy(target + r * pitch, staging.ptr(r), rowBytes);
+}
+
+// The frame step keeps its crops inside the frame; one that is not is left undrawn instead of
+// reading outside the frame.
+bool CanCompose(const cv::Mat& frame, const cv::Rect& crop, const cv::Mat& staging) {
+  return frame.type() == CV_8UC3 && crop.width == stereo::kViewWidth && crop.height == stereo::kViewHeight &&
+         (crop & cv::Rect(0, 0, frame.cols, frame.rows)) == crop && staging.type() == CV_8UC4 &&
+         staging.cols == stereo::kStagingWidth && staging.rows == stereo::kViewHeight;
 }
 
 }  // namespace
@@ -44,6 +57,7 @@ void StereoViewer::PresentViews() {
       windowSystem_->PostQuitMessage(0);
       surface.reset();
     }
+    if (!CanCompose(*side.frame, side.crop, *side.staging)) continue;
     // The crop is converted straight into the view columns of the staging image: the same bytes a
     // separate 3-channel composition image would give, without the extra copy.
     cv::Mat view = (*side.staging)(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight));

@@ -7,74 +7,92 @@ namespace fake {
 
 namespace {
 
+display::HRESULT Next(std::deque<display::HRESULT>& script, display::HRESULT otherwise) {
+  if (script.empty()) return otherwise;
+  const display::HRESULT result = script.front();
+  script.pop_front();
+  return result;
+}
+
+// Surfaces and devices keep the state alive, so one that outlives its driver stays valid.
 class FakeSurface : public display::Surface {
  public:
-  FakeSurface(DeviceScript& script) : script_(script) { ++script_.surfacesAlive; }
-  ~FakeSurface() override { --script_.surfacesAlive; }
+  FakeSurface(std::shared_ptr<DisplayState> state, int adapter) : state_(std::move(state)), adapter_(adapter) {
+    ++script().surfacesAlive;
+  }
+  ~FakeSurface() override { --script().surfacesAlive; }
 
   display::HRESULT LockRect(display::LockedRect* locked) override {
-    ++script_.locks;
-    if (script_.lockResult < 0) return script_.lockResult;
-    locked->Pitch = script_.pitch;
-    locked->pBits = script_.memory.data();
-    return display::D3D_OK;
+    ++script().locks;
+    if (script().lockResult < 0) return script().lockResult;
+    locked->Pitch = script().pitch;
+    locked->pBits = script().memory.data();
+    return script().lockResult;
   }
   display::HRESULT UnlockRect() override {
-    ++script_.unlocks;
+    ++script().unlocks;
     return display::D3D_OK;
   }
 
  private:
-  DeviceScript& script_;
+  DeviceScript& script() { return state_->adapters[adapter_]; }
+
+  std::shared_ptr<DisplayState> state_;
+  int adapter_;
 };
 
 class FakeDevice : public display::Device {
  public:
-  FakeDevice(DeviceScript& script, int adapter, CallLog* log) : script_(script), adapter_(adapter), log_(log) {
-    script_.exists = true;
-    script_.memory.assign(static_cast<std::size_t>(script_.pitch) * 600 + kGuardBytes, kGuardByte);
+  FakeDevice(std::shared_ptr<DisplayState> state, int adapter) : state_(std::move(state)), adapter_(adapter) {
+    script().exists = true;
+    script().memory.assign(state_->BackBufferBytes(adapter_) + kGuardBytes, kGuardByte);
   }
   ~FakeDevice() override {
-    script_.exists = false;
-    Record(log_, "display: release device on adapter " + std::to_string(adapter_));
+    script().exists = false;
+    Record(state_->log, "display: release device on adapter " + std::to_string(adapter_));
   }
 
   display::HRESULT TestCooperativeLevel() override {
-    if (script_.cooperativeLevels.empty()) return display::D3D_OK;
-    const display::HRESULT level = script_.cooperativeLevels.front();
-    script_.cooperativeLevels.pop_front();
-    return level;
+    ++script().cooperativeTests;
+    return Next(script().cooperativeLevels, display::D3D_OK);
   }
   display::HRESULT Reset(const display::PresentParameters& parameters) override {
-    ++script_.resets;
-    script_.resetParameters = parameters;
-    Record(log_, "display: reset adapter " + std::to_string(adapter_));
-    return script_.resetResult;
+    ++script().resets;
+    script().resetParameters = parameters;
+    script().resetTimes.push_back(std::chrono::steady_clock::now());
+    Record(state_->log, "display: reset adapter " + std::to_string(adapter_));
+    return Next(script().resetResults, script().resetResult);
   }
   display::HRESULT Clear(std::uint32_t color) override {
-    ++script_.clears;
-    script_.lastClearColor = color;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(script_.pitch) * 600; ++i)
-      script_.memory[i] = static_cast<std::uint8_t>(color >> (8 * (i % 4)));
-    return display::D3D_OK;
+    ++script().clears;
+    script().lastClearColor = color;
+    Record(state_->log, "display: clear adapter " + std::to_string(adapter_));
+    const std::size_t bytes = state_->BackBufferBytes(adapter_);
+    for (std::size_t i = 0; i < bytes; ++i) script().memory[i] = static_cast<std::uint8_t>(color >> (8 * (i % 4)));
+    return script().clearResult;
   }
   display::HRESULT Present() override {
-    ++script_.presents;
-    if (script_.keepPresented)
-      script_.presented.emplace_back(script_.memory.begin(),
-                                     script_.memory.begin() + static_cast<std::ptrdiff_t>(script_.pitch) * 600);
-    return display::D3D_OK;
+    ++script().presents;
+    Record(state_->log, "display: present adapter " + std::to_string(adapter_));
+    if (script().keepPresented) {
+      const auto begin = script().memory.begin();
+      script().presented.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(state_->BackBufferBytes(adapter_)));
+    }
+    return script().presentResult;
   }
   display::HRESULT GetBackBuffer(std::unique_ptr<display::Surface>* surface) override {
-    if (script_.getBackBufferResult != display::D3D_OK) return script_.getBackBufferResult;
-    *surface = std::make_unique<FakeSurface>(script_);
+    ++script().backBufferRequests;
+    const display::HRESULT result = Next(script().getBackBufferResults, script().getBackBufferResult);
+    if (result != display::D3D_OK) return result;
+    *surface = std::make_unique<FakeSurface>(state_, adapter_);
     return display::D3D_OK;
   }
 
  private:
-  DeviceScript& script_;
+  DeviceScript& script() { return state_->adapters[adapter_]; }
+
+  std::shared_ptr<DisplayState> state_;
   int adapter_;
-  CallLog* log_;
 };
 
 class FakeDisplaySystem : public display::DisplaySystem {
@@ -88,9 +106,10 @@ class FakeDisplaySystem : public display::DisplaySystem {
     if (adapter < 0 || adapter > 1) return display::D3DERR_INVALIDCALL;
     DeviceScript& script = state_->adapters[adapter];
     script.createParameters = parameters;
+    script.focusWindow = focusWindow;
     if (script.createResult != display::D3D_OK) return script.createResult;
     if (script.createReturnsNoDevice) return display::D3D_OK;
-    *device = std::make_unique<FakeDevice>(script, adapter, state_->log);
+    *device = std::make_unique<FakeDevice>(state_, adapter);
     return display::D3D_OK;
   }
 
@@ -101,8 +120,13 @@ class FakeDisplaySystem : public display::DisplaySystem {
 
 }  // namespace
 
+void DisplayState::FillBackBuffer(int adapter, std::uint8_t value) {
+  std::fill_n(adapters[adapter].memory.begin(), BackBufferBytes(adapter), value);
+}
+
 bool DisplayState::GuardIntact(int adapter) const {
   const DeviceScript& s = adapters[adapter];
+  if (s.memory.size() < kGuardBytes) return false;
   return std::all_of(s.memory.end() - static_cast<std::ptrdiff_t>(kGuardBytes), s.memory.end(),
                      [](std::uint8_t b) { return b == kGuardByte; });
 }

@@ -29,7 +29,9 @@ TEST(ShellStartup, CreatesWindowThenBothDisplaysInOrderAndBlanksThemWhite) {
   EXPECT_THAT(h.log.entries(),
               ElementsAre("window: register Direct3D aplikace", "window: create Direct3D aplikace", "window: show",
                           "display: create system 0", "display: create device on adapter 1",
-                          "display: create system 1", "display: create device on adapter 0"));
+                          "display: clear adapter 1", "display: present adapter 1", "display: create system 1",
+                          "display: create device on adapter 0", "display: clear adapter 0",
+                          "display: present adapter 0"));
   for (int adapter : {0, 1}) {
     const fake::DeviceScript& d = h.display->adapters[adapter];
     EXPECT_EQ(d.clears, 1);
