@@ -1,0 +1,37 @@
+// Virtual cameras behind the capture graph: each renders frames from its own streaming thread at a
+// fixed rate and size, in RGB24 as the sample grabber takes them. The demo's synthetic cameras and
+// the --camera-files cameras are both virtual cameras.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "capture/device_backend.h"
+
+namespace capture {
+
+struct VirtualCamera {
+  std::string name;
+  int width = 1024, height = 768;
+  double framesPerSecond = 30.0;
+  // Renders frame number `frameIndex` as a top-down BGR image of width x height. Runs on the camera's
+  // streaming thread; must be safe to call from there.
+  std::function<void(long frameIndex, cv::Mat* image)> render;
+};
+
+std::unique_ptr<DeviceBackend> MakeVirtualCameraBackend(std::vector<VirtualCamera> cameras);
+
+class SyntheticScene;
+
+// The demo's two cameras (left and right) looking at one synthetic scene.
+std::unique_ptr<DeviceBackend> MakeSyntheticBackend(std::shared_ptr<const SyntheticScene> scene);
+
+// Two image files (shown as still cameras) or video files (played in a loop) as cameras 0 and 1.
+// Null with a one-line `error` when a file cannot be read or its frames are not 1024 x 768.
+std::unique_ptr<DeviceBackend> MakeFileBackend(const std::string& left, const std::string& right, std::string* error);
+
+}  // namespace capture
