@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "app/error_text.h"
@@ -18,9 +19,9 @@ constexpr const char* kCreateWindowFailed = "Chyba při vytváření okna aplika
 }  // namespace
 
 StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
-    : capture(std::move(platform.cameras)),
-      windowSystem_(std::move(platform.windows)),
+    : windowSystem_(std::move(platform.windows)),
       displayDriver_(std::move(platform.displays)),
+      capture(std::move(platform.cameras)),
       config_(std::move(config)) {}
 
 StereoViewer::~StereoViewer() {
@@ -62,12 +63,14 @@ bool StereoViewer::InitResources() {
 
   cameraId1 = 0;
   frame1.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
+  frame1.setTo(cv::Scalar::all(0));
   staging1.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
   capture.OpenDevice(cameraId1, stereo::kFrameWidth, stereo::kFrameHeight);
 
   if (dualDisplay) {
     cameraId2 = 1;
     frame2.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
+    frame2.setTo(cv::Scalar::all(0));
     staging2.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
     capture.OpenDevice(cameraId2, stereo::kFrameWidth, stereo::kFrameHeight);
   }
@@ -129,8 +132,36 @@ int StereoViewer::RunMainLoop() {
       if (message.kind == WindowMessage::Kind::Quit) return static_cast<int>(message.wParam);
       WindowProc(message);
     }
-    if (AppActive) FrameStep();
+    if (AppActive) {
+      FrameStep();
+      ++frameSteps_;
+      if (observer_) observer_(*this);
+      if (config_.maxPasses > 0 && frameSteps_ == config_.maxPasses)
+        WindowProc({WindowMessage::Kind::KeyDown, kVirtualKeyEscape});
+    }
   }
+}
+
+bool StereoViewer::WriteSnapshots(const std::string& directory) const {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  const cv::Mat* stagings[2] = {&staging1, &staging2};
+  for (int side = 0; side < 2; ++side) {
+    if (stagings[side]->empty()) return false;
+    cv::Mat view;
+    cv::cvtColor((*stagings[side])(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight)), view, cv::COLOR_BGRA2BGR);
+    const std::string path = (std::filesystem::path(directory) / ("side" + std::to_string(side + 1) + ".png")).string();
+    bool written = false;
+    try {
+      written = cv::imwrite(path, view);
+    } catch (const cv::Exception&) {
+    }
+    if (!written) {
+      std::fprintf(stderr, "cannot write the snapshot %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 int WinMain(Platform platform, ViewerConfig config) {
@@ -144,6 +175,7 @@ int WinMain(Platform platform, ViewerConfig config) {
     return 0;
   }
   int result = viewer->RunMainLoop();
+  if (!viewer->config().snapshotDirectory.empty()) viewer->WriteSnapshots(viewer->config().snapshotDirectory);
   viewer->Shutdown();
   if (!ErrorTextIsOk()) {
     viewer->windows().ShowErrorBox(ErrorText, kWindowTitle);

@@ -1,6 +1,7 @@
 // The application object: owns every resource of the viewer and runs its start-up and shut-down.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "app/window_system.h"
 #include "capture/capture_manager.h"
 #include "display/display_system.h"
+#include "stereo/frame_step.h"
 
 namespace app {
 
@@ -22,11 +24,17 @@ struct Platform {
 struct ViewerConfig {
   std::string mapDirectory;   // where "mx1.xml" and friends are read; empty: the working directory
   bool identityMaps = false;  // no map files: rectification leaves frames as they are
+  long maxPasses = 0;         // end after this many frame steps, as if Escape had been pressed; 0: never
+  std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
 
 class StereoViewer {
+  // Declared first so they outlive every device, window and camera that depends on them.
+  std::unique_ptr<WindowSystem> windowSystem_;
+  std::unique_ptr<display::DisplayDriver> displayDriver_;
+
  public:
   explicit StereoViewer(Platform platform, ViewerConfig config = {});
   ~StereoViewer();
@@ -46,6 +54,11 @@ class StereoViewer {
   void WindowProc(const WindowMessage& message);
   // Runs passes until the quit request is retrieved; returns its exit code.
   int RunMainLoop();
+  // Called after every frame step of the main loop (traces, progress lines).
+  void SetPassObserver(std::function<void(const StereoViewer&)> observer) { observer_ = std::move(observer); }
+  // Writes the last presented view of each side as side1.png and side2.png; false when it cannot.
+  bool WriteSnapshots(const std::string& directory) const;
+  const ViewerConfig& config() const { return config_; }
 
   WindowSystem& windows() { return *windowSystem_; }
 
@@ -69,13 +82,18 @@ class StereoViewer {
   // The crop windows of the current pass (set by the frame step, shown by PresentViews).
   cv::Rect cropWindow1{112, 84, 800, 600};
   cv::Rect cropWindow2{112, 84, 800, 600};
+  // What the last pass that reached the matching did (for traces and checks).
+  stereo::FrameStepRecord lastStep;
+  // Matcher and buffers kept across passes.
+  std::unique_ptr<stereo::FrameStepWorkspace> workspace;
 
  private:
   bool LoadAndConvertMaps();
+  bool TakeFrame(int side);
 
-  std::unique_ptr<WindowSystem> windowSystem_;
-  std::unique_ptr<display::DisplayDriver> displayDriver_;
   ViewerConfig config_;
+  std::function<void(const StereoViewer&)> observer_;
+  long frameSteps_ = 0;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.

@@ -116,9 +116,8 @@ struct MediaType {
   friend bool operator==(const MediaType&, const MediaType&) = default;
 };
 
-// Bytes of one packed frame of a subtype at a size (|height| rows); 0 for subtypes without a fixed
-// layout. RGB rows are padded to 4 bytes like bitmaps; RGB24 at a width that is a multiple of 4 is
-// therefore exactly width x height x 3.
+// Bytes of one frame of a subtype at a size (|height| rows). Frames in this graph have packed rows
+// with no padding, so RGB24 is exactly width x height x 3. 0 for unknown subtypes or sizes below 1.
 std::int64_t FrameBytesOf(const GUID& subtype, std::int32_t width, std::int32_t height);
 // Bits per pixel of a subtype (24 for RGB24, 16 for YUY2, 12 for IYUV, ...); 0 when unknown.
 int BitCountOf(const GUID& subtype);

@@ -18,9 +18,9 @@ constexpr int kAdapterSide1 = 1;
 constexpr int kAdapterSide2 = 0;
 
 // One side: display-system object, device on the adapter, blanked white and presented once.
-bool CreateSide(display::DisplayDriver& driver, int adapter, void* window,
+bool CreateSide(display::DisplayDriver* driver, int adapter, void* window,
                 std::unique_ptr<display::DisplaySystem>* system, std::unique_ptr<display::Device>* device) {
-  *system = driver.Create();
+  if (driver) *system = driver->Create();
   if (!*system) {
     SetErrorText(kNoDisplaySystem);
     return false;
@@ -49,8 +49,8 @@ bool ResetOne(display::Device& device, void* window) {
 }  // namespace
 
 bool StereoViewer::CreateDisplays() {
-  if (!CreateSide(*displayDriver_, kAdapterSide1, window, &direct3D1, &device1)) return false;
-  if (dualDisplay && !CreateSide(*displayDriver_, kAdapterSide2, window, &direct3D2, &device2)) return false;
+  if (!CreateSide(displayDriver_.get(), kAdapterSide1, window, &direct3D1, &device1)) return false;
+  if (dualDisplay && !CreateSide(displayDriver_.get(), kAdapterSide2, window, &direct3D2, &device2)) return false;
   return true;
 }
 

@@ -1,0 +1,32 @@
+// The viewer's command line. With no option the viewer does what it always did.
+#pragma once
+
+#include <string>
+
+namespace app {
+
+struct CommandLine {
+  bool help = false;
+  bool version = false;
+  bool listCameras = false;
+  bool verbose = false;
+  bool identityMaps = false;
+  bool demo = false;
+  bool windowed = false;
+  bool headless = false;
+  std::string mapDirectory;
+  std::string leftFile, rightFile;  // --camera-files
+  long passes = 0;                  // 0: until Escape
+  std::string traceFile;
+  std::string snapshotDirectory;
+
+  bool cameraFiles() const { return !leftFile.empty(); }
+};
+
+// False with a one-line `error` for an unknown option, a missing or bad value, or options that
+// cannot go together.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* options, std::string* error);
+
+std::string UsageText();
+
+}  // namespace app

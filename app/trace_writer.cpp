@@ -1,0 +1,50 @@
+#include "app/trace_writer.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace app {
+
+namespace {
+
+std::string Latency(const stereo::FrameStepRecord& record, int side) {
+  if (!record.newFrame[side] || record.arrival[side] == std::chrono::steady_clock::time_point{}) return "";
+  const double ms = std::chrono::duration<double, std::milli>(record.presented - record.arrival[side]).count();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", ms);
+  return text;
+}
+
+}  // namespace
+
+TraceWriter::~TraceWriter() {
+  if (file_) std::fclose(file_);
+}
+
+bool TraceWriter::Open(const std::string& path, std::string* error) {
+  file_ = std::fopen(path.c_str(), "w");
+  if (!file_) {
+    *error = "cannot write the trace " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::fprintf(file_, "%s\n", Header().c_str());
+  return true;
+}
+
+void TraceWriter::Write(const stereo::FrameStepRecord& record) {
+  if (!file_ || record.passes == lastPass_) return;
+  lastPass_ = record.passes;
+  std::fprintf(file_, "%s\n", Line(record).c_str());
+}
+
+std::string TraceWriter::Header() {
+  return "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms";
+}
+
+std::string TraceWriter::Line(const stereo::FrameStepRecord& r) {
+  return std::to_string(r.passes) + "," + (r.newFrame[0] ? "1" : "0") + "," + (r.newFrame[1] ? "1" : "0") + "," +
+         std::to_string(r.dominant) + "," + std::to_string(r.follower) + "," + std::to_string(r.cropX[0]) + "," +
+         std::to_string(r.cropX[1]) + "," + Latency(r, 0) + "," + Latency(r, 1);
+}
+
+}  // namespace app

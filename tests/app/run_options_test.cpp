@@ -1,0 +1,69 @@
+// Pass limit, snapshots and the trace line, on the fake backends.
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/trace_writer.h"
+#include "stereo/convergence_follower.h"
+#include "tests/support/viewer_harness.h"
+
+using testing_support::TempDir;
+using testing_support::ViewerHarness;
+
+namespace {
+
+TEST(RunOptions, APassLimitEndsTheRunAsEscapeWouldAndSnapshotsShowTheLastViews) {
+  stereo::ResetConvergenceFollower();
+  ViewerHarness h;
+  TempDir dir;
+  app::ViewerConfig config = ViewerHarness::IdentityConfig();
+  config.maxPasses = 3;
+  config.snapshotDirectory = dir.File("shots");
+  EXPECT_EQ(app::WinMain(h.MakePlatform(), config), 0);
+  EXPECT_TRUE(h.window->boxes.empty());
+  EXPECT_EQ(h.display->adapters[1].presents, 1 + 3);
+  for (const char* name : {"side1.png", "side2.png"}) {
+    cv::Mat shot = cv::imread(dir.File("shots/") + name, cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(shot.empty()) << name;
+    EXPECT_EQ(shot.size(), cv::Size(800, 600));
+    EXPECT_EQ(shot.type(), CV_8UC3);
+    EXPECT_EQ(cv::countNonZero(shot.reshape(1)), 0) << "frames start black";
+  }
+  stereo::ResetConvergenceFollower();
+}
+
+TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
+  stereo::FrameStepRecord record;
+  record.passes = 7;
+  record.newFrame[0] = true;
+  record.dominant = 64;
+  record.follower = 61;
+  record.cropX[0] = 142;
+  record.cropX[1] = 82;
+  record.arrival[0] = std::chrono::steady_clock::now();
+  record.presented = record.arrival[0] + std::chrono::microseconds(4250);
+  EXPECT_EQ(app::TraceWriter::Line(record), "7,1,0,64,61,142,82,4.250,");
+
+  TempDir dir;
+  std::string error;
+  {
+    app::TraceWriter writer;
+    ASSERT_TRUE(writer.Open(dir.File("t.csv"), &error)) << error;
+    writer.Write(record);
+    writer.Write(record);  // the same pass again writes nothing
+  }
+  app::TraceWriter unwritable;
+  EXPECT_FALSE(unwritable.Open(dir.File("no/such/dir/t.csv"), &error));
+  EXPECT_NE(error.find("cannot write the trace"), std::string::npos);
+  std::ifstream in(dir.File("t.csv"));
+  std::string header, line, extra;
+  std::getline(in, header);
+  std::getline(in, line);
+  EXPECT_EQ(header, app::TraceWriter::Header());
+  EXPECT_EQ(line, "7,1,0,64,61,142,82,4.250,");
+  EXPECT_FALSE(std::getline(in, extra));
+}
+
+}  // namespace
