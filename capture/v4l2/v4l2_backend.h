@@ -13,8 +13,8 @@ namespace capture {
 
 class V4l2Backend final : public DeviceBackend {
  public:
+  // Takes the system calls it runs on (the kernel, or a fake kernel in tests).
   explicit V4l2Backend(std::unique_ptr<V4l2System> system) : system_(std::move(system)) {}
-  explicit V4l2Backend(std::shared_ptr<V4l2System> system) : system_(std::move(system)) {}
 
   HRESULT OpenDeviceList(std::unique_ptr<DeviceList>* list) override;
 

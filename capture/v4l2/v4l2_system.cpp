@@ -54,7 +54,7 @@ long NodeNumber(const std::string& path) {
 
 }  // namespace
 
-std::shared_ptr<V4l2System> MakeKernelV4l2System() { return std::make_shared<KernelV4l2System>(); }
+std::unique_ptr<V4l2System> MakeKernelV4l2System() { return std::make_unique<KernelV4l2System>(); }
 
 int Xioctl(V4l2System& system, int fd, unsigned long request, void* arg) {
   for (;;) {

@@ -32,7 +32,7 @@ class V4l2System {
 };
 
 // The real kernel.
-std::shared_ptr<V4l2System> MakeKernelV4l2System();
+std::unique_ptr<V4l2System> MakeKernelV4l2System();
 
 // An ioctl that is repeated when a signal interrupts it. 0 on success, otherwise the errno value.
 int Xioctl(V4l2System& system, int fd, unsigned long request, void* arg);

@@ -61,6 +61,11 @@ struct FakeV4l2DeviceConfig {
 };
 
 struct FakeV4l2Frame {
+  FakeV4l2Frame() = default;
+  FakeV4l2Frame(std::vector<std::uint8_t> frameBytes, std::uint32_t frameFlags = 0,
+                std::optional<std::uint32_t> usedBytes = {})
+      : bytes(std::move(frameBytes)), flags(frameFlags), bytesUsed(usedBytes) {}
+
   std::vector<std::uint8_t> bytes;
   std::uint32_t flags = 0;                  // e.g. V4L2_BUF_FLAG_ERROR
   std::optional<std::uint32_t> bytesUsed;  // a lie about the length; default: the bytes copied
