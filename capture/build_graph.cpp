@@ -77,11 +77,13 @@ int CaptureManager::BuildGraph(int deviceNumber, CaptureDevice& device) {
     device.pCaptureBuilder.reset();
     return hr;
   }
-  hr = Checked(backend_->CreateFilterGraph(&device.pGraph), device.pGraph != nullptr);
+  hr = backend_->CreateFilterGraph(&device.pGraph);
+  hr = Checked(hr, device.pGraph != nullptr);
   if (FAILED(hr)) return fail("ERROR - Could not add the graph builder!\n", hr);
   hr = device.pCaptureBuilder->SetFiltergraph(device.pGraph);
   if (FAILED(hr)) return fail("ERROR - Could not set filtergraph\n", hr);
-  hr = Checked(device.pGraph->QueryMediaControl(&device.pControl), device.pControl != nullptr);
+  hr = device.pGraph->QueryMediaControl(&device.pControl);
+  hr = Checked(hr, device.pControl != nullptr);
   if (FAILED(hr)) return fail("ERROR - Could not create the Media Control object\n", hr);
 
   hr = FindDevice(&device.pSourceFilter, deviceNumber, device.deviceNameW, device.deviceName);
@@ -116,11 +118,13 @@ int CaptureManager::BuildGraph(int deviceNumber, CaptureDevice& device) {
       VerbosePrintf("ERROR: Problem setting video size\n");
   }
 
-  hr = Checked(backend_->CreateSampleGrabber(&device.pGrabberFilter), device.pGrabberFilter != nullptr);
+  hr = backend_->CreateSampleGrabber(&device.pGrabberFilter);
+  hr = Checked(hr, device.pGrabberFilter != nullptr);
   if (FAILED(hr)) return fail("Could not Create Sample Grabber - CoCreateInstance()\n", hr);
   hr = device.pGraph->AddFilter(device.pGrabberFilter, u"Sample Grabber");
   if (FAILED(hr)) return fail("Could not add Sample Grabber - AddFilter()\n", hr);
-  hr = Checked(device.pGrabberFilter->QuerySampleGrabber(&device.pGrabber), device.pGrabber != nullptr);
+  hr = device.pGrabberFilter->QuerySampleGrabber(&device.pGrabber);
+  hr = Checked(hr, device.pGrabber != nullptr);
   if (FAILED(hr)) return fail("ERROR: Could not query SampleGrabber\n", hr);
 
   device.pGrabber->SetOneShot(false);
@@ -142,7 +146,8 @@ int CaptureManager::BuildGraph(int deviceNumber, CaptureDevice& device) {
   }
   device.pStreamConfig.reset();
 
-  hr = Checked(backend_->CreateNullRenderer(&device.pRendererFilter), device.pRendererFilter != nullptr);
+  hr = backend_->CreateNullRenderer(&device.pRendererFilter);
+  hr = Checked(hr, device.pRendererFilter != nullptr);
   if (FAILED(hr)) return fail("ERROR: Could not create filter - NullRenderer\n", hr);
   hr = device.pGraph->AddFilter(device.pRendererFilter, u"NullRenderer");
   if (FAILED(hr)) return fail("ERROR: Could not add filter - NullRenderer\n", hr);

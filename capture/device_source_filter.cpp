@@ -12,13 +12,18 @@ class DeviceSourceFilter::StreamPin final : public OutputPinBase {
     *category = category_;
     return S_OK;
   }
-  // The stream's current format is the one type the pin offers.
+  // The stream's current format is the one type the pin offers. A stream that cannot tell its format
+  // still is a video stream: it offers a bare video type, which no filter takes for a connection.
   HRESULT GetMediaType(int index, MediaType* type) override {
     if (!type) return E_POINTER;
     if (index != 0) return S_FALSE;
     std::unique_ptr<MediaType> current;
-    if (FAILED(config_.GetFormat(&current)) || !current) return S_FALSE;
-    *type = *current;
+    if (SUCCEEDED(config_.GetFormat(&current)) && current) {
+      *type = *current;
+    } else {
+      *type = MediaType{};
+      type->majortype = MEDIATYPE_Video;
+    }
     return S_OK;
   }
   HRESULT QueryStreamConfig(std::shared_ptr<StreamConfig>* config) override {
