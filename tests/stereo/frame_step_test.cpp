@@ -6,8 +6,10 @@
 #include "app/error_text.h"
 #include "stereo/convergence_follower.h"
 #include "stereo/frame_step.h"
+#include "tests/support/stereo_rig.h"
 #include "tests/support/viewer_harness.h"
 
+using testing_support::TexturedPair;
 using testing_support::ViewerHarness;
 
 namespace {
@@ -123,16 +125,6 @@ TEST_P(FrameStepCrops, FollowFromTheFollowerValue) {
 INSTANTIATE_TEST_SUITE_P(Values, FrameStepCrops,
                          testing::Values(CropCase{0, 112, 112}, CropCase{1, 112, 112}, CropCase{2, 113, 111},
                                          CropCase{3, 113, 111}, CropCase{222, 223, 1}));
-
-// A textured scene whose right image is the left one moved left by `shift` pixels.
-void TexturedPair(int shift, cv::Mat* left, cv::Mat* right) {
-  cv::Mat noise(768, 1024 + shift, CV_8UC3);
-  cv::RNG rng(7);
-  rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
-  cv::GaussianBlur(noise, noise, cv::Size(3, 3), 0);
-  noise(cv::Rect(0, 0, 1024, 768)).copyTo(*left);
-  noise(cv::Rect(shift, 0, 1024, 768)).copyTo(*right);
-}
 
 TEST_F(FrameStepTest, ATexturedPairConvergesOnItsDisparityAndTheCropsLineUp) {
   constexpr int kDisparity = 64;
