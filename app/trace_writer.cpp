@@ -27,6 +27,8 @@ bool TraceWriter::Open(const std::string& path, std::string* error) {
     *error = "cannot write the trace " + path + ": " + std::strerror(errno);
     return false;
   }
+  // Line-buffered so a reader sees whole lines while the viewer runs.
+  std::setvbuf(file_, nullptr, _IOLBF, 0);
   std::fprintf(file_, "%s\n", Header().c_str());
   return true;
 }

@@ -23,7 +23,7 @@ cv::Mat Texture(int width, int height, cv::RNG& rng, cv::Scalar tint) {
 SyntheticScene::SyntheticScene(SceneSettings settings) : settings_(settings) {
   cv::RNG rng(settings_.seed);
   background_ = Texture(settings_.width + settings_.backgroundDisparity, settings_.height, rng, cv::Scalar(90, 60, 30));
-  object_ = Texture(settings_.objectSize + settings_.nearDisparity, settings_.objectSize, rng, cv::Scalar(40, 120, 220));
+  object_ = Texture(settings_.objectSize, settings_.objectSize, rng, cv::Scalar(40, 120, 220));
   // A frame around the object makes its depth easy to see.
   cv::rectangle(object_, cv::Rect(0, 0, object_.cols, object_.rows), cv::Scalar(255, 255, 255), 6);
 }
@@ -44,7 +44,7 @@ void SyntheticScene::Render(int side, double seconds, cv::Mat* image) const {
   const int size = settings_.objectSize;
   const int left = settings_.width / 2 - size / 2 + (side == 0 ? d / 2 : d / 2 - d);
   const int top = settings_.height / 2 - size / 2;
-  object_(cv::Rect(0, 0, size, size)).copyTo((*image)(cv::Rect(left, top, size, size)));
+  object_.copyTo((*image)(cv::Rect(left, top, size, size)));
 }
 
 }  // namespace capture

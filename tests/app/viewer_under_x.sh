@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The viewer program on a real X server, driven as a person would: started, looked at (a screenshot
+# of the root window), ended with Escape; and on a single screen, its error box dismissed.
+#
+#   viewer_under_x.sh two-outputs VIEWER   (under scripts/with-xorg --outputs 2)
+#   viewer_under_x.sh one-output VIEWER    (starts its own single-screen server)
+# Exit 77 (skipped) when no suitable X server is there.
+set -u
+mode="$1"
+viewer="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+work="$(mktemp -d)"
+trap 'kill "$pid" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] && cp -r "$work" "$KEEP_WORK"; rm -rf "$work"' EXIT
+pid=""
+
+fail() { echo "FAIL: $*" >&2; [ -f "$work/err" ] && sed 's/^/  viewer: /' "$work/err" >&2; exit 1; }
+
+wait_for_exit() {  # pid seconds -> the exit code, or fails
+  local i
+  for i in $(seq $(( $2 * 10 ))); do kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }; sleep 0.1; done
+  fail "the viewer did not end within $2 s"
+}
+
+case "$mode" in
+two-outputs)
+  [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under scripts/with-xorg --outputs 2"; exit 77; }
+  monitors=$(xrandr --listactivemonitors 2>/dev/null | head -1 | awk '{print $2}')
+  [ "$monitors" = "2" ] || { echo "needs two outputs, found ${monitors:-none}"; exit 77; }
+  # A textured scene; the right camera sees every point 48 pixels further left.
+  convert -size 1072x768 xc:gray50 -seed 5 +noise Random -blur 0x1 -depth 8 -type TrueColor "$work/scene.png" || fail "cannot make images"
+  convert "$work/scene.png" -crop 1024x768+0+0 +repage -depth 8 -type TrueColor "$work/left.png"
+  convert "$work/scene.png" -crop 1024x768+48+0 +repage -depth 8 -type TrueColor "$work/right.png"
+  "$viewer" --camera-files "$work/left.png" "$work/right.png" --identity-maps --trace "$work/trace.csv" \
+    >"$work/out" 2>"$work/err" &
+  pid=$!
+  sleep 5
+  kill -0 "$pid" 2>/dev/null || fail "the viewer ended early"
+  last=$(tail -1 "$work/trace.csv")
+  crop1=$(echo "$last" | cut -d, -f6)
+  crop2=$(echo "$last" | cut -d, -f7)
+  dominant=$(echo "$last" | cut -d, -f4)
+  [ "$dominant" = "48" ] || fail "dominant disparity $dominant, expected 48 (trace: $last)"
+  import -window root "$work/root.png" || fail "no screenshot"
+  # Side 1 (left camera) on display 1 at x = 800; side 2 (right camera) on display 0 at x = 0.
+  convert "$work/root.png" -crop 800x600+800+0 +repage "$work/shown1.png"
+  convert "$work/root.png" -crop 800x600+0+0 +repage "$work/shown2.png"
+  convert "$work/left.png" -crop "800x600+${crop1}+84" +repage "$work/expected1.png"
+  convert "$work/right.png" -crop "800x600+${crop2}+84" +repage "$work/expected2.png"
+  for side in 1 2; do
+    differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
+    [ "$differ" = "0" ] || fail "side $side: $differ pixels differ from the expected crop"
+  done
+  xdotool key Escape
+  wait_for_exit "$pid" 10; code=$?
+  [ "$code" = "0" ] || fail "exit code $code after Escape"
+  grep -q "Direct3D aplikace:" "$work/err" && fail "an error box was shown"
+  echo "PASS: both views on their displays (crops at $crop1 and $crop2), Escape ended with 0"
+  ;;
+one-output)
+  command -v Xvfb >/dev/null || { echo "no Xvfb"; exit 77; }
+  cat >"$work/run.sh" <<SCRIPT
+"$viewer" --identity-maps >"$work/out" 2>"$work/err" &
+p=\$!
+for i in \$(seq 100); do grep -q "Direct3D aplikace:" "$work/err" && break; sleep 0.1; done
+sleep 1
+box=\$(xwininfo -root -children | grep '"Direct3D aplikace": ()' | awk '{print \$1}' | head -1)
+[ -n "\$box" ] || { echo "no box window"; kill \$p; exit 1; }
+xdotool windowfocus --sync "\$box" key Return
+for i in \$(seq 100); do kill -0 \$p 2>/dev/null || break; sleep 0.1; done
+wait \$p
+SCRIPT
+  timeout 60 "$here/../../scripts/with-xorg" --outputs 1 -- bash "$work/run.sh"; code=$?
+  [ "$code" = "0" ] || fail "exit code $code"
+  grep -q "Direct3D aplikace: Nelze vytvořit objekt Direct3DDevice!" "$work/err" || fail "the box did not say why"
+  echo "PASS: one display: the box said 'Nelze vytvořit objekt Direct3DDevice!', dismissed, exit 0"
+  ;;
+*) echo "unknown mode $mode" >&2; exit 2 ;;
+esac
