@@ -1,5 +1,6 @@
 #include "capture/media_types.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace capture {
@@ -25,7 +26,9 @@ std::int64_t FrameBytesOf(const GUID& subtype, std::int32_t width, std::int32_t 
   const std::int64_t w = width;
   const std::int64_t h = std::llabs(static_cast<std::int64_t>(height));
   if (bits == 0 || w < 1 || h < 1) return 0;
-  return w * h * bits / 8;
+  const std::int64_t pixels = w * h;  // below 2^62
+  if (pixels > INT64_MAX / 32) return 0;
+  return pixels * bits / 8;
 }
 
 MediaType MakeVideoType(const GUID& subtype, std::int32_t width, std::int32_t height, std::int64_t frameInterval) {

@@ -1,5 +1,6 @@
 // The shared graph objects: filter graph, builder, sample grabber, colour converter, device source.
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -359,6 +360,7 @@ TEST(MediaTypesTest, FrameBytesOfPackedLayouts) {
   EXPECT_EQ(FrameBytesOf(MEDIASUBTYPE_IYUV, 640, 480), 460800);
   EXPECT_EQ(FrameBytesOf(MEDIASUBTYPE_GREY, 0, 480), 0);
   EXPECT_EQ(FrameBytesOf(GUID{}, 640, 480), 0);
+  EXPECT_EQ(FrameBytesOf(MEDIASUBTYPE_RGB32, INT_MAX, INT_MAX), 0);
   const MediaType type = MakeVideoType(MEDIASUBTYPE_YUY2, 640, 480, 333333);
   ASSERT_NE(type.VideoInfo(), nullptr);
   EXPECT_EQ(type.VideoInfo()->bmiHeader.biCompression, MEDIASUBTYPE_YUY2.Data1);
