@@ -183,15 +183,23 @@ void BM_MjpegToBgrOpenCvImdecode(benchmark::State& state) {
 }
 BENCHMARK(BM_MjpegToBgrOpenCvImdecode)->Unit(benchmark::kMillisecond);
 
-// libv4lconvert without a device behind it: every ioctl it tries fails.
-int NoIoctl(void*, int, unsigned long, void*) {
-  errno = ENOTTY;
+// libv4lconvert without a device behind it: the device says it captures video and knows nothing else.
+int BenchIoctl(void*, int, unsigned long request, void* arg) {
+  if (request == VIDIOC_QUERYCAP) {
+    auto* capability = static_cast<v4l2_capability*>(arg);
+    std::memset(capability, 0, sizeof(*capability));
+    std::strcpy(reinterpret_cast<char*>(capability->driver), "bench");
+    std::strcpy(reinterpret_cast<char*>(capability->card), "bench");
+    capability->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    return 0;
+  }
+  errno = EINVAL;
   return -1;
 }
 
 void Libv4lconvert(benchmark::State& state, std::uint32_t pixelFormat, std::vector<std::uint8_t> frame) {
   libv4l_dev_ops ops{};
-  ops.ioctl = NoIoctl;
+  ops.ioctl = BenchIoctl;
   v4lconvert_data* data = v4lconvert_create_with_dev_ops(-1, nullptr, &ops);
   if (!data) {
     state.SkipWithError("libv4lconvert did not start");
