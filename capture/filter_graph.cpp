@@ -31,7 +31,7 @@ class SnapshotFilterEnumerator final : public FilterEnumerator {
 };
 
 std::u16string NumberedName(const std::u16string& name, int number) {
-  char digits[8];
+  char digits[16];
   std::snprintf(digits, sizeof digits, " %04d", number);
   std::u16string result = name.substr(0, 122);
   for (const char* c = digits; *c; ++c) result.push_back(static_cast<char16_t>(*c));
