@@ -5,6 +5,9 @@
 #include <mutex>
 #include <thread>
 
+#include <filesystem>
+
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -160,6 +163,11 @@ class VirtualBackend : public DeviceBackend {
 // A still image or a video played in a loop; frames must be exactly 1024 x 768.
 bool MakeFileCamera(const std::string& path, const std::string& name, VirtualCamera* camera, std::string* error) {
   camera->name = name + ": " + path;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    *error = "cannot read " + path + ": no such file";
+    return false;
+  }
   cv::Mat still;
   try {
     still = cv::imread(path, cv::IMREAD_COLOR);
@@ -178,10 +186,13 @@ bool MakeFileCamera(const std::string& path, const std::string& name, VirtualCam
   }
   auto video = std::make_shared<cv::VideoCapture>();
   cv::Mat first;
+  // The video backends log every format they fail to recognise; one line of our own says it better.
+  const auto logLevel = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   try {
     if (video->open(path)) video->read(first);
   } catch (const cv::Exception&) {
   }
+  cv::utils::logging::setLogLevel(logLevel);
   if (first.empty()) {
     *error = "cannot read " + path + " as an image or a video";
     return false;

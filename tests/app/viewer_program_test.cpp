@@ -1,0 +1,138 @@
+// The stereo-viewer program as users start it, headless: file cameras, the demo, bad options.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "stereo/convergence_follower.h"
+#include "tests/support/stereo_rig.h"
+#include "tests/support/viewer_harness.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+struct ProgramRun {
+  int code = -1;
+  std::string out, err;
+};
+
+ProgramRun Viewer(const std::string& arguments, const TempDir& dir) {
+  const std::string command = std::string(VIEWER_BINARY_DIR) + "/stereo-viewer " + arguments + " >" +
+                              dir.File("out") + " 2>" + dir.File("err");
+  ProgramRun run;
+  const int status = std::system(command.c_str());
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream out(dir.File("out")), err(dir.File("err"));
+  std::stringstream o, e;
+  o << out.rdbuf();
+  e << err.rdbuf();
+  run.out = o.str();
+  run.err = e.str();
+  return run;
+}
+
+struct TraceLine {
+  int pass, new1, new2, dominant, follower, crop1, crop2;
+};
+
+std::vector<TraceLine> ReadTrace(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms");
+  std::vector<TraceLine> lines;
+  while (std::getline(in, line)) {
+    TraceLine t{};
+    EXPECT_EQ(std::sscanf(line.c_str(), "%d,%d,%d,%d,%d,%d,%d", &t.pass, &t.new1, &t.new2, &t.dominant, &t.follower,
+                          &t.crop1, &t.crop2),
+              7)
+        << line;
+    lines.push_back(t);
+  }
+  return lines;
+}
+
+TEST(ViewerProgram, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops) {
+  TempDir dir;
+  cv::Mat left, right;
+  testing_support::TexturedPair(48, &left, &right, 11);
+  ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
+  ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
+  const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
+                             " --identity-maps --headless --passes 120 --trace " + dir.File("trace.csv") +
+                             " --snapshot " + dir.File("shots"),
+                         dir);
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
+  ASSERT_EQ(trace.size(), 120u);
+  // The follower's rules, pass by pass, from its initial state in a new process.
+  stereo::FollowerState follower;
+  for (const TraceLine& t : trace) {
+    const int expected = std::max(1, stereo::ConvergenceFollower(follower, t.dominant));
+    ASSERT_EQ(t.follower, expected) << "pass " << t.pass;
+    ASSERT_EQ(t.crop1, 112 + t.follower / 2);
+    ASSERT_EQ(t.crop2, 112 - t.follower / 2);
+  }
+  EXPECT_EQ(trace.back().dominant, 48) << "once both files have arrived the dominant disparity is theirs";
+  EXPECT_LT(std::abs(trace.back().follower - 48), 5);
+  const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png")), shot2 = cv::imread(dir.File("shots/side2.png"));
+  ASSERT_FALSE(shot1.empty() || shot2.empty());
+  EXPECT_EQ(cv::norm(shot1, left(cv::Rect(trace.back().crop1, 84, 800, 600)), cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(shot2, right(cv::Rect(trace.back().crop2, 84, 800, 600)), cv::NORM_INF), 0.0);
+}
+
+TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
+  TempDir dir;
+  const ProgramRun run = Viewer("--demo --headless --passes 400 --trace " + dir.File("trace.csv"), dir);
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
+  ASSERT_EQ(trace.size(), 400u);
+  // The object sits between 30 and 150 pixels; the follower reaches it and then stays close.
+  int close = 0;
+  for (std::size_t i = 300; i < trace.size(); ++i) {
+    EXPECT_GE(trace[i].dominant, 28);
+    EXPECT_LE(trace[i].dominant, 152);
+    if (std::abs(trace[i].follower - trace[i].dominant) < 8) ++close;
+  }
+  EXPECT_GE(close, 90) << "the follower keeps up with the object";
+}
+
+TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
+  TempDir dir;
+  cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));
+  for (const std::string& arguments :
+       {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
+        std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
+        "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
+        "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
+        "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv")}) {
+    const ProgramRun run = Viewer(arguments, dir);
+    EXPECT_EQ(run.code, 2) << arguments;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("stereo-viewer: ", 0), 0u) << run.err;
+  }
+  const ProgramRun small = Viewer("--camera-files " + dir.File("small.png") + " " + dir.File("small.png"), dir);
+  EXPECT_NE(small.err.find("is 640 x 480, the cameras need 1024 x 768"), std::string::npos) << small.err;
+}
+
+TEST(ViewerProgram, HelpVersionAndCameraListing) {
+  TempDir dir;
+  ProgramRun run = Viewer("--help", dir);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_NE(run.out.find("--camera-files LEFT RIGHT"), std::string::npos);
+  run = Viewer("--version", dir);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out.rfind("stereo-viewer ", 0), 0u);
+  if (std::ifstream("/dev/video0").good()) GTEST_SKIP() << "this machine has cameras";
+  run = Viewer("--list-cameras", dir);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, "no cameras found\n");
+}
+
+}  // namespace
