@@ -1,6 +1,7 @@
 #include "capture/media_types.h"
 
 #include <cstdlib>
+#include <limits>
 
 namespace capture {
 
@@ -25,7 +26,10 @@ std::int64_t FrameBytesOf(const GUID& subtype, std::int32_t width, std::int32_t 
   const std::int64_t w = width;
   const std::int64_t h = std::llabs(static_cast<std::int64_t>(height));
   if (bits == 0 || w < 1 || h < 1) return 0;
-  return w * h * bits / 8;
+  // Both factors are at most 2^31, so the pixel count fits; its bits may not (a device may claim any size).
+  const std::int64_t pixels = w * h;
+  if (pixels > std::numeric_limits<std::int64_t>::max() / bits) return std::numeric_limits<std::int64_t>::max();
+  return pixels * bits / 8;
 }
 
 MediaType MakeVideoType(const GUID& subtype, std::int32_t width, std::int32_t height, std::int64_t frameInterval) {

@@ -117,7 +117,8 @@ struct MediaType {
 };
 
 // Bytes of one frame of a subtype at a size (|height| rows). Frames in this graph have packed rows
-// with no padding, so RGB24 is exactly width x height x 3. 0 for unknown subtypes or sizes below 1.
+// with no padding, so RGB24 is exactly width x height x 3. 0 for unknown subtypes or sizes below 1;
+// the int64 maximum for sizes too large to count.
 std::int64_t FrameBytesOf(const GUID& subtype, std::int32_t width, std::int32_t height);
 // Bits per pixel of a subtype (24 for RGB24, 16 for YUY2, 12 for IYUV, ...); 0 when unknown.
 int BitCountOf(const GUID& subtype);
