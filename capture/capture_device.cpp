@@ -25,15 +25,16 @@ void CaptureDevice::SetFrameSize(int width, int height) {
     return;
   }
   sizeFixed = true;
-  const std::int64_t bytes = static_cast<std::int64_t>(width) * height * 3;
-  // A size without pixels, or too large to count in an int, leaves the device without frames.
-  if (width < 1 || height < 1 || bytes > INT_MAX) {
+  // A size without pixels, or too large to count in an int, leaves the device without frames. The
+  // pixel count of two ints fits in 64 bits; three bytes of each may not.
+  const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+  if (width < 1 || height < 1 || pixels > INT_MAX / 3) {
     VerbosePrintf("ERROR: %i by %i is not a usable frame size\n", width, height);
     return;
   }
   frameWidth = width;
   frameHeight = height;
-  frameBytes = static_cast<int>(bytes);
+  frameBytes = static_cast<int>(pixels * 3);
   if (!pCallback->bufferReady && !pCallback->AllocateBuffer(frameBytes))
     VerbosePrintf("ERROR: could not allocate a frame of %i bytes\n", frameBytes);
 }

@@ -17,8 +17,9 @@ inline constexpr const char* kMapFileNames[4] = {"mx1.xml", "my1.xml", "mx2.xml"
 
 // Reads the first top-level node of an XML matrix file into a CV_32FC1 map of exactly
 // rows x cols. Never throws and never allocates more than the expected size: the header
-// (rows, cols, dt, element count) is checked before the data is read. On failure `reason`
-// says what was wrong, in English.
+// (rows, cols, dt, element count) is checked before the data is read, and text that is not plain,
+// well-formed XML is refused before the library's reader sees it. On failure `reason` says what was
+// wrong, in English.
 bool LoadMap(const std::string& path, int rows, int cols, cv::Mat* map, std::string* reason);
 
 // Writes a map atomically (temporary file, read back with LoadMap and synced, then renamed over

@@ -350,7 +350,7 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
         const StoredFrame& stored = *lastFrame_;
         const std::size_t copied = std::min(stored.frame.bytes.size(), buffer.memory->size());
         if (buffer.contentId != stored.id) {
-          std::memcpy(buffer.memory->data(), stored.frame.bytes.data(), copied);
+          if (copied > 0) std::memcpy(buffer.memory->data(), stored.frame.bytes.data(), copied);
           buffer.contentId = stored.id;
         }
         std::memset(buf, 0, sizeof(*buf));

@@ -1,0 +1,153 @@
+// Fuzz driver for the V4L2 backend's frame path: a fake kernel device with a random format and
+// size, honest padding or lies about bytesperline, sizeimage, buffer sizes and QUERYBUF lengths,
+// and random frames (YUYV, MJPEG and the other formats we take) with random flags and bytesused.
+// The format is set through the backend's stream configuration, then its frame pump maps the
+// buffers and converts every frame. Every delivered sample has exactly the announced size, damaged
+// frames are dropped, and afterwards no mapping or descriptor is left.
+#pragma once
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/v4l2/fake/fake_v4l2_system.h"
+#include "capture/v4l2/v4l2_formats.h"
+#include "capture/v4l2/v4l2_frame_pump.h"
+#include "capture/v4l2/v4l2_source_device.h"
+#include "fuzz/drivers/byte_reader.h"
+
+namespace fuzz {
+
+inline constexpr std::uint32_t kFuzzPixelFormats[] = {
+    V4L2_PIX_FMT_YUYV,  V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV,   V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_UYVY,
+    V4L2_PIX_FMT_YVYU,  V4L2_PIX_FMT_NV12,  V4L2_PIX_FMT_NV21,   V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_YVU420,
+    V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_RGB24, V4L2_PIX_FMT_BGR32,  V4L2_PIX_FMT_GREY,  V4L2_PIX_FMT_JPEG,
+    V4L2_PIX_FMT_RGB565, V4L2_PIX_FMT_YVU410, V4L2_PIX_FMT_Y41P};
+
+// Frames bigger than this many pixels are not tried: their buffers would only cost memory.
+inline constexpr std::uint64_t kMaxFuzzPixels = 1u << 22;
+// The fake never allocates more than this per buffer when the device lies about sizes.
+inline constexpr std::uint32_t kMaxLiedBytes = 1u << 20;
+
+// Collects what the pump delivers, reading every byte of it.
+class CountingSink final : public capture::FrameSink {
+ public:
+  capture::HRESULT Deliver(capture::MediaSample& sample) override {
+    std::uint8_t* data = nullptr;
+    if (sample.GetPointer(&data) != capture::S_OK || !data) return capture::E_FAIL;
+    lengths.push_back(sample.GetActualDataLength());
+    std::uint32_t sum = 0;
+    for (long i = 0; i < sample.GetActualDataLength(); ++i) sum += data[i];
+    checksum += sum;
+    return capture::S_OK;
+  }
+  std::vector<long> lengths;
+  std::uint64_t checksum = 0;
+};
+
+inline std::uint32_t StrideLie(ByteReader& in, std::uint32_t width) {
+  switch (in.Pick(10)) {
+    case 0: return 0;
+    case 1: return 1;
+    case 2: return width - 1;
+    case 3: return width;
+    case 4: return 2 * width - 1;
+    case 5: return 2 * width + 1;
+    case 6: return 4 * width;
+    case 7: return 0xFFFFFFFFu;
+    case 8: return 0x80000000u;
+    default: return in.U32();
+  }
+}
+
+// What the backend made of an input, for tests that replay inputs.
+struct V4l2Outcome {
+  bool formatSet = false;
+  bool streamed = false;
+  int delivered = 0;
+  int dropped = 0;
+};
+
+// Empty when every property held; otherwise what went wrong.
+inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V4l2Outcome* outcome = nullptr) {
+  using namespace capture;
+  ByteReader in(data, size);
+  const std::uint32_t pixelFormat = in.PickFrom(kFuzzPixelFormats);
+  const auto width = static_cast<std::uint32_t>(in.Pick(3) == 0 ? in.Dimension() : 1 + in.Pick(64));
+  const auto height = static_cast<std::uint32_t>(in.Pick(3) == 0 ? in.Dimension() : 1 + in.Pick(64));
+  if (static_cast<std::uint64_t>(width) * height > kMaxFuzzPixels) return {};
+
+  FakeV4l2DeviceConfig config;
+  config.formats = {FakeFormat(pixelFormat, {{width, height}})};
+  if (in.Pick(4) == 0) config.paddingPerLine = static_cast<std::uint32_t>(in.Pick(64));
+  if (in.Pick(3) == 0) config.bytesPerLine = StrideLie(in, width);
+  if (in.Pick(4) == 0) config.sizeImage = in.U32() % kMaxLiedBytes;
+  if (in.Pick(4) == 0) config.bufferBytes = in.U32() % kMaxLiedBytes;
+  if (in.Pick(6) == 0) config.queryBufLength = in.Pick(2) == 0 ? in.U32() : in.U32() % kMaxLiedBytes;
+  config.extraWakeups = in.Bool();
+  const bool native = in.Pick(4) == 0;
+  // Honest buffers are as large as the format says; keep them within reach of the machine.
+  if (!config.bufferBytes && static_cast<std::uint64_t>(width) * height * 4 > kMaxLiedBytes * 4ull)
+    config.bufferBytes = kMaxLiedBytes;
+
+  auto kernel = std::make_shared<FakeV4l2System>();
+  FakeV4l2Device* camera = kernel->AddDevice("/dev/video0", config);
+  const std::size_t frameCount = 1 + in.Pick(3);
+  for (std::size_t i = 0; i < frameCount; ++i) {
+    const std::uint32_t flags = in.Pick(8) == 0 ? V4L2_BUF_FLAG_ERROR : 0;
+    std::optional<std::uint32_t> bytesUsed;
+    if (in.Pick(5) == 0) bytesUsed = in.Pick(2) == 0 ? in.U32() : in.U16();
+    const std::size_t length = in.U16();
+    camera->QueueFrame(FakeV4l2Frame(i + 1 == frameCount ? in.Rest() : in.Take(length), flags, bytesUsed));
+  }
+
+  std::string failure;
+  {
+    std::unique_ptr<V4l2SourceDevice> device;
+    if (V4l2SourceDevice::Open(kernel, "/dev/video0", &device) != S_OK) return "the fake camera did not open";
+    const GUID subtype = native ? SubtypeForPixelFormat(pixelFormat) : MEDIASUBTYPE_RGB24;
+    const HRESULT set = device->CaptureStream().SetFormat(
+        MakeVideoType(subtype, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)));
+    if (outcome) outcome->formatSet = set == S_OK;
+    if (set == S_OK) {
+      const auto output = subtype == MEDIASUBTYPE_RGB24 ? V4l2FrameConverter::Output::kBgrBottomUp
+                          : IsRgbSubtype(subtype)       ? V4l2FrameConverter::Output::kPackedBottomUp
+                                                        : V4l2FrameConverter::Output::kPacked;
+      // The streaming side on a descriptor of its own, pumped on this thread so that runs repeat.
+      UniqueFd fd(kernel, kernel->Open("/dev/video0", O_RDWR | O_NONBLOCK));
+      V4l2FramePump pump(kernel, fd.get());
+      if (SUCCEEDED(pump.Start(device->DeviceFormat(), output))) {
+        const v4l2_pix_format& format = device->DeviceFormat();
+        FrameLayout layout;
+        std::size_t expected = 0;
+        if (output == V4l2FrameConverter::Output::kBgrBottomUp)
+          expected = static_cast<std::size_t>(format.width) * format.height * 3;
+        else if (FrameLayoutOf(format.pixelformat, format.width, format.height, format.bytesperline, &layout))
+          expected = layout.packedBytes;
+        if (pump.SampleBytes() != expected) failure = "the pump announces a sample size other than the format's";
+        CountingSink sink;
+        for (std::size_t step = 0; step < frameCount + 2; ++step)
+          if (pump.Pump(sink, 0) == V4l2FramePump::Step::kDeviceLost) break;
+        for (long length : sink.lengths)
+          if (static_cast<std::size_t>(length) != pump.SampleBytes()) failure = "a sample of another size";
+        if (pump.Delivered() + pump.Dropped() > camera->FramesDequeued()) failure = "more frames out than came in";
+        if (outcome) {
+          outcome->streamed = true;
+          outcome->delivered = pump.Delivered();
+          outcome->dropped = pump.Dropped();
+        }
+      }
+      pump.Stop();
+    }
+  }
+  if (failure.empty() && (kernel->Mappings() != 0 || kernel->OpenDescriptors() != 0))
+    failure = "a mapping or descriptor was left behind";
+  return failure;
+}
+
+}  // namespace fuzz
