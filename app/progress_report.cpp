@@ -12,7 +12,7 @@ void ProgressReport::Update(const stereo::FrameStepRecord& record) {
   const auto now = std::chrono::steady_clock::now();
   const double seconds = std::chrono::duration<double>(now - lineStart_).count();
   if (seconds < 1.0) return;
-  std::fprintf(out_, "%s\n", Line(record, stepsSinceLine_ / seconds).c_str());
+  std::fprintf(out_, "%s\n", Line(record, static_cast<double>(stepsSinceLine_) / seconds).c_str());
   std::fflush(out_);
   lineStart_ = now;
   stepsSinceLine_ = 0;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace app {
 
@@ -24,7 +25,7 @@ TraceWriter::~TraceWriter() {
 bool TraceWriter::Open(const std::string& path, std::string* error) {
   file_ = std::fopen(path.c_str(), "w");
   if (!file_) {
-    *error = "cannot write the trace " + path + ": " + std::strerror(errno);
+    *error = "cannot write the trace " + path + ": " + std::error_code(errno, std::generic_category()).message();
     return false;
   }
   // Line-buffered so a reader sees whole lines while the viewer runs.

@@ -1,5 +1,6 @@
 #include "capture/filter_base.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace capture {
@@ -156,6 +157,7 @@ HRESULT FilterBase::EnumPins(std::unique_ptr<PinEnumerator>* pins) {
   if (!pins) return E_POINTER;
   std::vector<std::shared_ptr<Pin>> all;
   const std::shared_ptr<BaseFilter> self = shared_from_this();
+  all.reserve(static_cast<std::size_t>(std::max(PinCount(), 0)));
   for (int index = 0; index < PinCount(); ++index) all.emplace_back(self, PinAt(index));
   *pins = std::make_unique<SnapshotPinEnumerator>(std::move(all));
   return S_OK;

@@ -143,8 +143,11 @@ std::vector<std::uint8_t> Negotiation(const Stream& capture, const Stream* previ
   w.RawDimension(askW).RawDimension(askH);
   w.U8(static_cast<std::uint8_t>(pushes));
   for (int i = 0; i < pushes; ++i) {
-    if (i % 2 == 0) w.U8(0); else w.U8(1).U16(101).U8(2);  // the source's length, or 101 * 3 bytes
-    w.U8(static_cast<std::uint8_t>(i & 1)).U8(static_cast<std::uint8_t>(i >> 1 & 1));
+    // The source's length (a frame then waits, and the flags for taking it follow), or 101 * 3 bytes.
+    if (i % 2 == 0)
+      w.U8(0).U8(static_cast<std::uint8_t>(i >> 1 & 1)).U8(static_cast<std::uint8_t>(i >> 2 & 1));
+    else
+      w.U8(1).U16(101).U8(2);
   }
   return w.bytes();
 }

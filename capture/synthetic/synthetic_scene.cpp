@@ -9,7 +9,7 @@ namespace capture {
 namespace {
 
 // Blurred colour noise: enough texture everywhere for block matching, pleasant enough to look at.
-cv::Mat Texture(int width, int height, cv::RNG& rng, cv::Scalar tint) {
+cv::Mat Texture(int width, int height, cv::RNG& rng, const cv::Scalar& tint) {
   cv::Mat noise(height, width, CV_8UC3);
   rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
   cv::GaussianBlur(noise, noise, cv::Size(5, 5), 0);

@@ -216,7 +216,7 @@ std::unique_ptr<DeviceBackend> MakeVirtualCameraBackend(std::vector<VirtualCamer
   return std::make_unique<VirtualBackend>(std::move(cameras));
 }
 
-std::unique_ptr<DeviceBackend> MakeSyntheticBackend(std::shared_ptr<const SyntheticScene> scene) {
+std::unique_ptr<DeviceBackend> MakeSyntheticBackend(const std::shared_ptr<const SyntheticScene>& scene) {
   std::vector<VirtualCamera> cameras(2);
   for (int side = 0; side < 2; ++side) {
     cameras[side].name = side == 0 ? "Synthetic camera (left)" : "Synthetic camera (right)";

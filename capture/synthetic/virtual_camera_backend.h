@@ -28,7 +28,7 @@ std::unique_ptr<DeviceBackend> MakeVirtualCameraBackend(std::vector<VirtualCamer
 class SyntheticScene;
 
 // The demo's two cameras (left and right) looking at one synthetic scene.
-std::unique_ptr<DeviceBackend> MakeSyntheticBackend(std::shared_ptr<const SyntheticScene> scene);
+std::unique_ptr<DeviceBackend> MakeSyntheticBackend(const std::shared_ptr<const SyntheticScene>& scene);
 
 // Two image files (shown as still cameras) or video files (played in a loop) as cameras 0 and 1.
 // Null with a one-line `error` when a file cannot be read or its frames are not 1024 x 768.

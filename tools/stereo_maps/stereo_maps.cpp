@@ -135,6 +135,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err, 
     const std::string path = (fs::path(options.mapsDir.empty() ? "." : options.mapsDir) / stereo::kMapFileNames[i]).string();
     std::string reason;
     if (!stereo::LoadMap(path, left.rows, left.cols, &maps[i], &reason))
+      // NOLINTNEXTLINE(performance-inefficient-string-concatenation): an error message, built once
       return Error(err, "map '" + path + "' does not fit the " + SizeText(left.size()) + " images: " + reason);
   }
   cv::Mat leftRectified, rightRectified;

@@ -68,8 +68,8 @@ FakeV4l2FrameSize FakeV4l2FrameSize::Stepwise(std::uint32_t minW, std::uint32_t 
   return size;
 }
 
-FakeV4l2Format FakeFormat(std::uint32_t pixelFormat, std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes,
-                          std::vector<std::uint32_t> fps) {
+FakeV4l2Format FakeFormat(std::uint32_t pixelFormat, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& sizes,
+                          const std::vector<std::uint32_t>& fps) {
   FakeV4l2Format format;
   format.pixelFormat = pixelFormat;
   format.description = "fake format";
@@ -538,16 +538,16 @@ int FakeV4l2System::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     int ready = 0;
     for (nfds_t i = 0; i < count; ++i) {
       const FakeV4l2Device* device = DeviceOf(fds[i].fd);
-      fds[i].revents = device ? device->PollEvents() : POLLNVAL;
-      fds[i].revents &= static_cast<short>(fds[i].events | POLLERR | POLLHUP | POLLNVAL);
+      fds[i].revents = device ? device->PollEvents() : static_cast<short>(POLLNVAL);
+      fds[i].revents = static_cast<short>(fds[i].revents & (fds[i].events | POLLERR | POLLHUP | POLLNVAL));
       if (fds[i].revents) ++ready;
     }
     if (ready > 0) return ready;
     if (timeoutMs >= 0 && changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
       for (nfds_t i = 0; i < count; ++i) {
         const FakeV4l2Device* device = DeviceOf(fds[i].fd);
-        fds[i].revents = device ? device->PollEvents() : POLLNVAL;
-        fds[i].revents &= static_cast<short>(fds[i].events | POLLERR | POLLHUP | POLLNVAL);
+        fds[i].revents = device ? device->PollEvents() : static_cast<short>(POLLNVAL);
+        fds[i].revents = static_cast<short>(fds[i].revents & (fds[i].events | POLLERR | POLLHUP | POLLNVAL));
         if (fds[i].revents) ++ready;
       }
       return ready;

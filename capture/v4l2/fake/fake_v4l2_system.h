@@ -188,7 +188,7 @@ class FakeV4l2System final : public V4l2System {
 };
 
 // A typical camera description: one format with discrete sizes at 30 frames per second.
-FakeV4l2Format FakeFormat(std::uint32_t pixelFormat, std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes,
-                          std::vector<std::uint32_t> fps = {30});
+FakeV4l2Format FakeFormat(std::uint32_t pixelFormat, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& sizes,
+                          const std::vector<std::uint32_t>& fps = {30});
 
 }  // namespace capture
