@@ -150,7 +150,9 @@ TEST(Soak, TheViewerRunsSteadyWhileCamera1IsClosedAndReopened) {
         camera1SinceReopen = 0;
       }
     });
-    EXPECT_EQ(requester.requests(), reopens);
+    // A request made while the last pass ends is never served.
+    EXPECT_GE(requester.requests(), reopens);
+    EXPECT_LE(requester.requests(), reopens + 1);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long rssEnd = ResidentKb();
