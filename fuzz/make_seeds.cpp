@@ -53,12 +53,14 @@ void MapSeeds(const fs::path& dir) {
            "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m type_id=\"opencv-matrix\"><rows>3</rows><cols>4</cols>"
            "<dt>f</dt><data>.Nan .Inf -.Inf 1e38 -1e38 0 -0 3.4e39 1e-45 7 8 9</data></m>\n</opencv_storage>\n");
   SaveText(dir, "number", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m>42</m>\n</opencv_storage>\n");
-  SaveText(dir, "nested", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m><rows>3</rows><cols>4</cols><dt>f</dt>"
-                          "<data><_>1 2</_><_>3</_></data></m>\n</opencv_storage>\n");
+  SaveText(dir, "nested",
+           "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m><rows>3</rows><cols>4</cols><dt>f</dt>"
+           "<data><_>1 2</_><_>3</_></data></m>\n</opencv_storage>\n");
   // As the current writer stores it, and in its base64 form.
   cv::Mat map(3, 4, CV_32FC1);
   for (int i = 0; i < 12; ++i) map.at<float>(i / 4, i % 4) = 0.5f * static_cast<float>(i);
-  for (const auto& [name, flags] : {std::pair<const char*, int>{"written", 0}, {"written-base64", cv::FileStorage::BASE64}}) {
+  for (const auto& [name, flags] :
+       {std::pair<const char*, int>{"written", 0}, {"written-base64", cv::FileStorage::BASE64}}) {
     cv::FileStorage storage(".xml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | flags);
     storage << "mx2" << map;
     SaveText(dir, name, storage.releaseAndGetString());
@@ -86,7 +88,7 @@ constexpr std::uint8_t kRgb24 = 0, kYuy2 = 4, kIyuv = 7, kGrey = 17, kMjpg = 18;
 struct Cap {
   std::uint8_t subtype = kRgb24;
   bool fixed = true;
-  int w = 640, h = 480;               // fixed
+  int w = 640, h = 480;                                                   // fixed
   int minW = 8, minH = 8, maxW = 1280, maxH = 960, stepX = 8, stepY = 8;  // range
 };
 
@@ -94,9 +96,9 @@ struct Stream {
   std::uint8_t subtype = kRgb24;
   int w = 640, h = 480;
   std::vector<Cap> caps;
-  int recordSize = 0;       // 0: the right one
-  int countOverride = -1;   // -1: none
-  std::uint8_t rule = 0;    // 0 capabilities, 1 all, 2 none, 3 mask
+  int recordSize = 0;      // 0: the right one
+  int countOverride = -1;  // -1: none
+  std::uint8_t rule = 0;   // 0 capabilities, 1 all, 2 none, 3 mask
   std::uint32_t mask = 0;
   std::uint8_t modulo = 1;
 };
@@ -123,8 +125,14 @@ void WriteStream(ByteWriter& w, const Stream& s) {
     }
     w.U8(1);  // GetStreamCaps succeeds
   }
-  if (s.recordSize) w.U8(0).RawDimension(s.recordSize); else w.U8(1);
-  if (s.countOverride >= 0) w.U8(0).U8(static_cast<std::uint8_t>(s.countOverride)); else w.U8(1);
+  if (s.recordSize)
+    w.U8(0).RawDimension(s.recordSize);
+  else
+    w.U8(1);
+  if (s.countOverride >= 0)
+    w.U8(0).U8(static_cast<std::uint8_t>(s.countOverride));
+  else
+    w.U8(1);
   w.U8(1);  // count succeeds
   w.U8(0);  // refused offers fail with E_FAIL
   w.U8(s.rule).U32(s.mask).U8(static_cast<std::uint8_t>(s.modulo - 1));
@@ -211,8 +219,8 @@ void NegotiationSeeds(const fs::path& dir) {
 struct V4l2Seed {
   std::uint8_t format = 0;  // index into kFuzzPixelFormats
   int w = 16, h = 8;
-  int padding = -1;               // -1: none
-  std::int64_t stride = -1;       // -1: honest; otherwise the lie's raw value
+  int padding = -1;          // -1: none
+  std::int64_t stride = -1;  // -1: honest; otherwise the lie's raw value
   std::int64_t sizeImage = -1, bufferBytes = -1, queryLength = -1;
   bool extraWakeups = false;
   bool native = false;
@@ -229,18 +237,36 @@ std::vector<std::uint8_t> V4l2Input(const V4l2Seed& s) {
   w.U8(s.format);
   w.U8(1).U8(static_cast<std::uint8_t>(s.w - 1));
   w.U8(1).U8(static_cast<std::uint8_t>(s.h - 1));
-  if (s.padding >= 0) w.U8(0).U8(static_cast<std::uint8_t>(s.padding)); else w.U8(1);
-  if (s.stride >= 0) w.U8(0).U8(9).U32(static_cast<std::uint32_t>(s.stride)); else w.U8(1);
-  if (s.sizeImage >= 0) w.U8(0).U32(static_cast<std::uint32_t>(s.sizeImage)); else w.U8(1);
-  if (s.bufferBytes >= 0) w.U8(0).U32(static_cast<std::uint32_t>(s.bufferBytes)); else w.U8(1);
-  if (s.queryLength >= 0) w.U8(0).U8(1).U32(static_cast<std::uint32_t>(s.queryLength)); else w.U8(1);
+  if (s.padding >= 0)
+    w.U8(0).U8(static_cast<std::uint8_t>(s.padding));
+  else
+    w.U8(1);
+  if (s.stride >= 0)
+    w.U8(0).U8(9).U32(static_cast<std::uint32_t>(s.stride));
+  else
+    w.U8(1);
+  if (s.sizeImage >= 0)
+    w.U8(0).U32(static_cast<std::uint32_t>(s.sizeImage));
+  else
+    w.U8(1);
+  if (s.bufferBytes >= 0)
+    w.U8(0).U32(static_cast<std::uint32_t>(s.bufferBytes));
+  else
+    w.U8(1);
+  if (s.queryLength >= 0)
+    w.U8(0).U8(1).U32(static_cast<std::uint32_t>(s.queryLength));
+  else
+    w.U8(1);
   w.U8(s.extraWakeups);
   w.U8(s.native ? 0 : 1);
   w.U8(static_cast<std::uint8_t>(s.frames.size() - 1));
   for (std::size_t i = 0; i < s.frames.size(); ++i) {
     const V4l2Seed::Frame& f = s.frames[i];
     w.U8(f.error ? 0 : 1);
-    if (f.bytesUsed >= 0) w.U8(0).U8(1).U16(static_cast<std::uint16_t>(f.bytesUsed)); else w.U8(1);
+    if (f.bytesUsed >= 0)
+      w.U8(0).U8(1).U16(static_cast<std::uint16_t>(f.bytesUsed));
+    else
+      w.U8(1);
     w.U16(static_cast<std::uint16_t>(f.bytes.size()));
     w.Bytes(f.bytes);
   }

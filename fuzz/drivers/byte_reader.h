@@ -10,10 +10,38 @@
 
 namespace fuzz {
 
-inline constexpr std::int32_t kDimensionTable[] = {
-    0,    1,    2,    3,    7,    8,     16,    33,    64,    160,   320,  352,  480,  600,  640,       720,
-    768,  800,  1023, 1024, 1280, 1920,  4096,  16384, 16385, -1,    -768, -1024,
-    std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(), 715827882, 46341};
+inline constexpr std::int32_t kDimensionTable[] = {0,
+                                                   1,
+                                                   2,
+                                                   3,
+                                                   7,
+                                                   8,
+                                                   16,
+                                                   33,
+                                                   64,
+                                                   160,
+                                                   320,
+                                                   352,
+                                                   480,
+                                                   600,
+                                                   640,
+                                                   720,
+                                                   768,
+                                                   800,
+                                                   1023,
+                                                   1024,
+                                                   1280,
+                                                   1920,
+                                                   4096,
+                                                   16384,
+                                                   16385,
+                                                   -1,
+                                                   -768,
+                                                   -1024,
+                                                   std::numeric_limits<std::int32_t>::max(),
+                                                   std::numeric_limits<std::int32_t>::min(),
+                                                   715827882,
+                                                   46341};
 inline constexpr std::uint8_t kDimensionTableSize = sizeof(kDimensionTable) / sizeof(kDimensionTable[0]);
 // Dimension() bytes from the table's end up to here are small sizes 1, 2, ...; from here on a raw value.
 inline constexpr std::uint8_t kRawDimension = 250;
@@ -68,7 +96,9 @@ class ByteWriter {
     bytes_.push_back(value);
     return *this;
   }
-  ByteWriter& U16(std::uint16_t value) { return U8(static_cast<std::uint8_t>(value)).U8(static_cast<std::uint8_t>(value >> 8)); }
+  ByteWriter& U16(std::uint16_t value) {
+    return U8(static_cast<std::uint8_t>(value)).U8(static_cast<std::uint8_t>(value >> 8));
+  }
   ByteWriter& U32(std::uint32_t value) {
     return U16(static_cast<std::uint16_t>(value)).U16(static_cast<std::uint16_t>(value >> 16));
   }

@@ -25,8 +25,7 @@ inline std::string CheckConvertPixels(const std::uint8_t* data, std::size_t size
   if (width < 1 || height < 1) {
     // Nothing may be written, whatever the buffers.
     std::vector<std::uint8_t> source(64, 0x11), destination(64, 0xA5);
-    capture::CaptureManager::ConvertPixels(source.data(), destination.data(), width, height, swapRedBlue,
-                                           flipVertical);
+    capture::CaptureManager::ConvertPixels(source.data(), destination.data(), width, height, swapRedBlue, flipVertical);
     if (std::any_of(destination.begin(), destination.end(), [](std::uint8_t b) { return b != 0xA5; }))
       return "a size without pixels wrote into the destination";
     return {};

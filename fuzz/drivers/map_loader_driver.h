@@ -23,9 +23,9 @@ class ScratchFile {
   explicit ScratchFile(const std::string& name) {
     std::error_code ec;
     const std::filesystem::path shm = "/dev/shm";
-    const std::filesystem::path base =
-        std::filesystem::is_directory(shm, ec) && ::access("/dev/shm", W_OK) == 0 ? shm
-                                                                                  : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = std::filesystem::is_directory(shm, ec) && ::access("/dev/shm", W_OK) == 0
+                                           ? shm
+                                           : std::filesystem::temp_directory_path();
     path_ = (base / (name + "-" + std::to_string(::getpid()) + ".xml")).string();
   }
   ~ScratchFile() { std::remove(path_.c_str()); }

@@ -33,14 +33,26 @@ inline void LimitArea(std::int32_t width, std::int32_t* height) {
 }
 
 inline capture::GUID PickSubtype(ByteReader& in) {
-  static const capture::GUID kSubtypes[] = {
-      capture::MEDIASUBTYPE_RGB24, capture::MEDIASUBTYPE_RGB32, capture::MEDIASUBTYPE_RGB555,
-      capture::MEDIASUBTYPE_RGB565, capture::MEDIASUBTYPE_YUY2, capture::MEDIASUBTYPE_YVYU,
-      capture::MEDIASUBTYPE_YUYV, capture::MEDIASUBTYPE_IYUV, capture::MEDIASUBTYPE_UYVY,
-      capture::MEDIASUBTYPE_YV12, capture::MEDIASUBTYPE_YVU9, capture::MEDIASUBTYPE_Y411,
-      capture::MEDIASUBTYPE_Y41P, capture::MEDIASUBTYPE_Y211, capture::MEDIASUBTYPE_AYUV,
-      capture::MEDIASUBTYPE_Y800, capture::MEDIASUBTYPE_Y8, capture::MEDIASUBTYPE_GREY,
-      capture::FourccGuid(capture::MakeFourcc('M', 'J', 'P', 'G')), capture::GUID_NULL};
+  static const capture::GUID kSubtypes[] = {capture::MEDIASUBTYPE_RGB24,
+                                            capture::MEDIASUBTYPE_RGB32,
+                                            capture::MEDIASUBTYPE_RGB555,
+                                            capture::MEDIASUBTYPE_RGB565,
+                                            capture::MEDIASUBTYPE_YUY2,
+                                            capture::MEDIASUBTYPE_YVYU,
+                                            capture::MEDIASUBTYPE_YUYV,
+                                            capture::MEDIASUBTYPE_IYUV,
+                                            capture::MEDIASUBTYPE_UYVY,
+                                            capture::MEDIASUBTYPE_YV12,
+                                            capture::MEDIASUBTYPE_YVU9,
+                                            capture::MEDIASUBTYPE_Y411,
+                                            capture::MEDIASUBTYPE_Y41P,
+                                            capture::MEDIASUBTYPE_Y211,
+                                            capture::MEDIASUBTYPE_AYUV,
+                                            capture::MEDIASUBTYPE_Y800,
+                                            capture::MEDIASUBTYPE_Y8,
+                                            capture::MEDIASUBTYPE_GREY,
+                                            capture::FourccGuid(capture::MakeFourcc('M', 'J', 'P', 'G')),
+                                            capture::GUID_NULL};
   return in.PickFrom(kSubtypes);
 }
 
@@ -117,7 +129,7 @@ struct OpenOutcome {
   bool opened = false;
   int width = 0, height = 0;  // the frame size; 0 when the device has none
   int framesTaken = 0;
-  std::size_t offers = 0;     // formats offered to the capture stream
+  std::size_t offers = 0;  // formats offered to the capture stream
 };
 
 // Empty when every property held; otherwise what went wrong.

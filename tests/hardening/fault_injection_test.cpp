@@ -35,7 +35,9 @@ constexpr int kHeight = stereo::kFrameHeight;
 // Inside the part of either frame that the viewer rectifies and shows, whatever the crop position.
 const cv::Rect kShown(200, 100, 600, 500);
 
-void Escape(app::StereoViewer& viewer) { viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape}); }
+void Escape(app::StereoViewer& viewer) {
+  viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
+}
 
 class FaultInjection : public testing::Test {
  protected:
@@ -55,9 +57,10 @@ class CameraFaults : public FaultInjection {
     auto owned = std::make_unique<capture::FakeV4l2System>();
     kernel = owned.get();
     for (int i = 0; i < 2; ++i)
-      cameras[i] = kernel->AddDevice("/dev/video" + std::to_string(i),
-                                     capture::testing::CameraConfig({capture::FakeFormat(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})},
-                                                                    "Camera " + std::to_string(i + 1)));
+      cameras[i] = kernel->AddDevice(
+          "/dev/video" + std::to_string(i),
+          capture::testing::CameraConfig({capture::FakeFormat(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})},
+                                         "Camera " + std::to_string(i + 1)));
     backend = std::make_unique<capture::V4l2Backend>(std::move(owned));
   }
   // Makes a camera stream one picture over and over; returns it as the viewer will see it.
@@ -86,27 +89,27 @@ TEST_F(CameraFaults, UnpluggedCameraLeavesItsLastFrameWhileTheOtherKeepsUpdating
   bool sawFirst = false;
   cv::Mat frame1AtUnplug;
   cv::Rect lastCrop1;
-  const int code = app::WinMain(h.MakePlatform(std::move(backend)), ViewerHarness::IdentityConfig(),
-                                [&](app::StereoViewer& viewer) {
-    ++pass;
-    lastCrop1 = viewer.cropWindow1;
-    if (unpluggedAt < 0) {
-      sawFirst = sawFirst || (Shows(viewer.frame1, first1) && Shows(viewer.frame2, first2));
-      if (sawFirst) {
-        cameras[0]->Unplug();
-        unpluggedAt = pass;
-        // Let a frame taken just before the unplug land, then remember what side 1 shows.
-      }
-    } else if (pass == unpluggedAt + 5) {
-      frame1AtUnplug = viewer.frame1.clone();
-      cameras[1]->QueueFrame({second2});  // camera 2 moves on to a new picture
-    } else if (pass > unpluggedAt + 5) {
-      side1FramesAfter += viewer.lastStep.newFrame[0] ? 1 : 0;
-      side2FramesAfter += viewer.lastStep.newFrame[1] ? 1 : 0;
-      if (Shows(viewer.frame2, second2Picture) && pass > unpluggedAt + 40) Escape(viewer);
-    }
-    if (pass > 3000) Escape(viewer);  // keeps a broken run from going on forever
-  });
+  const int code =
+      app::WinMain(h.MakePlatform(std::move(backend)), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+        ++pass;
+        lastCrop1 = viewer.cropWindow1;
+        if (unpluggedAt < 0) {
+          sawFirst = sawFirst || (Shows(viewer.frame1, first1) && Shows(viewer.frame2, first2));
+          if (sawFirst) {
+            cameras[0]->Unplug();
+            unpluggedAt = pass;
+            // Let a frame taken just before the unplug land, then remember what side 1 shows.
+          }
+        } else if (pass == unpluggedAt + 5) {
+          frame1AtUnplug = viewer.frame1.clone();
+          cameras[1]->QueueFrame({second2});  // camera 2 moves on to a new picture
+        } else if (pass > unpluggedAt + 5) {
+          side1FramesAfter += viewer.lastStep.newFrame[0] ? 1 : 0;
+          side2FramesAfter += viewer.lastStep.newFrame[1] ? 1 : 0;
+          if (Shows(viewer.frame2, second2Picture) && pass > unpluggedAt + 40) Escape(viewer);
+        }
+        if (pass > 3000) Escape(viewer);  // keeps a broken run from going on forever
+      });
 
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty()) << "an unplugged camera is not an error of the viewer";
@@ -127,15 +130,15 @@ TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheO
   long pass = 0, side1Frames = 0, side2Frames = 0;
   auto previous = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration longest{};
-  const int code = app::WinMain(h.MakePlatform(std::move(backend)), ViewerHarness::IdentityConfig(),
-                                [&](app::StereoViewer& viewer) {
-    const auto now = std::chrono::steady_clock::now();
-    longest = std::max(longest, now - previous);
-    previous = now;
-    side1Frames += viewer.lastStep.newFrame[0] ? 1 : 0;
-    side2Frames += viewer.lastStep.newFrame[1] ? 1 : 0;
-    if (++pass == 60) Escape(viewer);
-  });
+  const int code =
+      app::WinMain(h.MakePlatform(std::move(backend)), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, now - previous);
+        previous = now;
+        side1Frames += viewer.lastStep.newFrame[0] ? 1 : 0;
+        side2Frames += viewer.lastStep.newFrame[1] ? 1 : 0;
+        if (++pass == 60) Escape(viewer);
+      });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty());
   EXPECT_EQ(side1Frames, 0);
@@ -248,7 +251,8 @@ TEST_F(FaultInjection, DisplayLostAndBackResetsBothDevicesOnceAndTheFollowerGoes
   long calmPass = 0;
   app::WinMain(calm.MakePlatform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
     if (++calmPass == 1) TexturedPair(48, &viewer.frame1, &viewer.frame2);
-    if (static_cast<long>(calmFollower.size()) < viewer.lastStep.passes) calmFollower.push_back(viewer.lastStep.follower);
+    if (static_cast<long>(calmFollower.size()) < viewer.lastStep.passes)
+      calmFollower.push_back(viewer.lastStep.follower);
     if (static_cast<std::size_t>(calmPass) == followerByMatchingPass.size()) Escape(viewer);
   });
   EXPECT_EQ(followerByMatchingPass, calmFollower);
@@ -259,8 +263,7 @@ TEST_F(FaultInjection, ABackBufferThatCannotBeHadEndsTheRunWithItsBox) {
   h.display->adapters[0].getBackBufferResults = {display::D3D_OK, display::D3D_OK, display::D3DERR_INVALIDCALL};
   h.window->quitAtPass = 50;
   long pass = 0;
-  const int code =
-      app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer&) { ++pass; });
+  const int code = app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer&) { ++pass; });
   EXPECT_EQ(code, 0);
   EXPECT_THAT(h.window->boxes, testing::ElementsAre("Nelze získat ukazatel na back buffer!"));
   EXPECT_THAT(h.window->boxCaptions, testing::ElementsAre("Direct3D aplikace"));
@@ -324,12 +327,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadMapFile{"UnclosedElements", kDeclaration + "<opencv_storage><mx1><rows>768</rows>"},
         BadMapFile{"NoMatrix", kDeclaration + "<opencv_storage></opencv_storage>\n"},
         BadMapFile{"ANumber", kDeclaration + "<opencv_storage><mx1>42</mx1></opencv_storage>\n"},
-        BadMapFile{"Doubles", Matrix("768", "1024", "d", 0)}, BadMapFile{"TwoChannels", Matrix("768", "512", "\"2f\"", 0)},
+        BadMapFile{"Doubles", Matrix("768", "1024", "d", 0)},
+        BadMapFile{"TwoChannels", Matrix("768", "512", "\"2f\"", 0)},
         BadMapFile{"WrongSize", Matrix("480", "640", "f", 0)},
         BadMapFile{"HugeHeader", Matrix("2000000000", "2000000000", "f", 3)},
-        BadMapFile{"NegativeSize", Matrix("-768", "1024", "f", 3)}, BadMapFile{"TooFewValues", Matrix("768", "1024", "f", 7)},
-        BadMapFile{"GarbageValues", kDeclaration + "<opencv_storage><mx1 type_id=\"opencv-matrix\"><rows>1</rows>"
-                                                   "<cols>2</cols><dt>f</dt><data>a b</data></mx1></opencv_storage>\n"}),
+        BadMapFile{"NegativeSize", Matrix("-768", "1024", "f", 3)},
+        BadMapFile{"TooFewValues", Matrix("768", "1024", "f", 7)},
+        BadMapFile{"GarbageValues", kDeclaration +
+                                        "<opencv_storage><mx1 type_id=\"opencv-matrix\"><rows>1</rows>"
+                                        "<cols>2</cols><dt>f</dt><data>a b</data></mx1></opencv_storage>\n"}),
     [](const testing::TestParamInfo<BadMapFile>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -34,7 +34,8 @@ std::map<std::string, std::vector<std::uint8_t>> Inputs(const std::string& targe
     const fs::path dir = fs::path(VIEWER_SOURCE_DIR) / "fuzz" / kind / target;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
-      if (entry.is_regular_file()) inputs[std::string(kind) + "/" + entry.path().filename().string()] = Read(entry.path());
+      if (entry.is_regular_file())
+        inputs[std::string(kind) + "/" + entry.path().filename().string()] = Read(entry.path());
   }
   return inputs;
 }
@@ -134,17 +135,17 @@ TEST(FuzzInputs, V4l2SeedsDeliverWholeFramesAndDropDamagedOnes) {
     const char* name;
     int delivered, dropped;
   };
-  for (const Expected& e : {Expected{"corpus/yuyv", 2, 0}, Expected{"corpus/yuyv-padded", 1, 0},
-                            // A stride below the row size cannot be true: the row size is used.
-                            Expected{"corpus/yuyv-stride-lie", 2, 0},
-                            // Short, lying about its length, flagged as damaged: all dropped.
-                            Expected{"corpus/yuyv-short-used-flagged", 0, 3},
-                            // Buffers too small for a frame: nothing can be delivered.
-                            Expected{"corpus/yuyv-small-buffers", 0, 2}, Expected{"corpus/yuyv-native", 1, 0},
-                            // A whole JPEG, then the same cut in half.
-                            Expected{"corpus/mjpeg", 1, 1}, Expected{"corpus/mjpeg-other-size", 0, 1},
-                            Expected{"corpus/nv12-padded", 1, 0}, Expected{"corpus/yuv420", 1, 0},
-                            Expected{"corpus/bgr24", 1, 0}, Expected{"corpus/rgb565-native", 1, 0}}) {
+  for (const Expected& e :
+       {Expected{"corpus/yuyv", 2, 0}, Expected{"corpus/yuyv-padded", 1, 0},
+        // A stride below the row size cannot be true: the row size is used.
+        Expected{"corpus/yuyv-stride-lie", 2, 0},
+        // Short, lying about its length, flagged as damaged: all dropped.
+        Expected{"corpus/yuyv-short-used-flagged", 0, 3},
+        // Buffers too small for a frame: nothing can be delivered.
+        Expected{"corpus/yuyv-small-buffers", 0, 2}, Expected{"corpus/yuyv-native", 1, 0},
+        // A whole JPEG, then the same cut in half.
+        Expected{"corpus/mjpeg", 1, 1}, Expected{"corpus/mjpeg-other-size", 0, 1}, Expected{"corpus/nv12-padded", 1, 0},
+        Expected{"corpus/yuv420", 1, 0}, Expected{"corpus/bgr24", 1, 0}, Expected{"corpus/rgb565-native", 1, 0}}) {
     const fuzz::V4l2Outcome outcome = StreamInput(e.name);
     EXPECT_TRUE(outcome.streamed) << e.name;
     EXPECT_EQ(outcome.delivered, e.delivered) << e.name;

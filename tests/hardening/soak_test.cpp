@@ -150,7 +150,7 @@ TEST(Soak, TheViewerRunsSteadyWhileCamera1IsClosedAndReopened) {
         camera1SinceReopen = 0;
       }
     });
-    // A request made while the last pass ends is never served.
+    // The request made after the last pass finds no pass left to carry it out.
     EXPECT_GE(requester.requests(), reopens);
     EXPECT_LE(requester.requests(), reopens + 1);
   }
@@ -163,8 +163,8 @@ TEST(Soak, TheViewerRunsSteadyWhileCamera1IsClosedAndReopened) {
                 "soak: %ld passes in %.1f s (%.0f passes/s), camera 1 reopened %ld times (%ld failed), new frames "
                 "side 1 %ld, side 2 %ld; RSS after %ld warm-up passes %ld kB, peak after it %ld kB (%+.2f %%), at "
                 "end %ld kB%s\n",
-                done, seconds, static_cast<double>(done) / seconds, reopens, failedReopens, frames[0], frames[1], warmUp,
-                rssWarm, rssPeak, growth, rssEnd, kSanitized ? " (sanitizer build: memory not judged)" : "");
+                done, seconds, static_cast<double>(done) / seconds, reopens, failedReopens, frames[0], frames[1],
+                warmUp, rssWarm, rssPeak, growth, rssEnd, kSanitized ? " (sanitizer build: memory not judged)" : "");
   std::fputs(line, stdout);
   if (const char* report = std::getenv("VIEWER_SOAK_REPORT")) std::ofstream(report, std::ios::app) << line;
 
