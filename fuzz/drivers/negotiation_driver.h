@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,14 +110,21 @@ inline void ScriptStream(ByteReader& in, fake::StreamScript* stream) {
   const std::size_t rule = in.Pick(4);
   const std::uint32_t subtypeMask = in.U32();
   const std::int32_t modulo = 1 + static_cast<std::int32_t>(in.Pick(16));
+  // Devices of their own mind still take only sizes they could deliver (within the offered area).
+  auto deliverable = [](const capture::VIDEOINFOHEADER* info) {
+    return info && std::llabs(static_cast<std::int64_t>(info->bmiHeader.biWidth) * info->bmiHeader.biHeight) <=
+                       kMaxOfferedPixels;
+  };
   switch (rule) {
-    case 1: stream->accepts = [](const capture::MediaType&) { return true; }; break;
+    case 1:
+      stream->accepts = [deliverable](const capture::MediaType& type) { return deliverable(type.VideoInfo()); };
+      break;
     case 2: stream->accepts = [](const capture::MediaType&) { return false; }; break;
     case 3:
       // Some subtypes, at widths on a grid: a device with a mind of its own.
-      stream->accepts = [subtypeMask, modulo](const capture::MediaType& type) {
+      stream->accepts = [subtypeMask, modulo, deliverable](const capture::MediaType& type) {
         const capture::VIDEOINFOHEADER* info = type.VideoInfo();
-        if (!info) return false;
+        if (!deliverable(info)) return false;
         const std::uint32_t bit = type.subtype.Data1 & 31u;
         return (subtypeMask >> bit & 1u) != 0 && info->bmiHeader.biWidth % modulo == 0;
       };

@@ -171,7 +171,7 @@ TEST_F(FaultInjection, WrongLengthSamplesAtFullRateArePrintedEveryTimeAndChangeN
                                 ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
                                   side1Frames += viewer.lastStep.newFrame[0] ? 1 : 0;
                                   side2Frames += viewer.lastStep.newFrame[1] ? 1 : 0;
-                                  if (++pass == 100) Escape(viewer);
+                                  if (++pass == 40) Escape(viewer);
                                 });
   const std::string printed = output.Take();
 
@@ -228,7 +228,7 @@ TEST_F(FaultInjection, DisplayLostAndBackResetsBothDevicesOnceAndTheFollowerGoes
       atReset = stereo::ConvergenceFollowerState();
       matchingAtReset = viewer.lastStep.passes;
     }
-    if (pass == 60) Escape(viewer);
+    if (pass == 45) Escape(viewer);
   });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty());
