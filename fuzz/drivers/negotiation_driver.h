@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,11 +26,12 @@ inline constexpr std::int64_t kMaxPushedBytes = 1 << 20;
 // Offered sizes are kept below this many pixels: beyond it a run only spends its time filling
 // frame buffers of hundreds of megabytes (which the capture layer allocates for a camera that offers
 // nothing smaller). Dimensions keep every other value, negative and zero ones included.
-inline constexpr std::int64_t kMaxOfferedPixels = 1 << 22;
+inline constexpr std::int64_t kMaxOfferedPixels = 1 << 20;
 
-inline void LimitArea(std::int32_t width, std::int32_t* height) {
-  if (width >= 1 && *height >= 1 && static_cast<std::int64_t>(width) * *height > kMaxOfferedPixels)
-    *height = static_cast<std::int32_t>(std::max<std::int64_t>(1, kMaxOfferedPixels / width));
+inline void LimitArea(std::int32_t* width, std::int32_t* height) {
+  if (*width < 1 || *height < 1 || static_cast<std::int64_t>(*width) * *height <= kMaxOfferedPixels) return;
+  if (*width > kMaxOfferedPixels) *width = static_cast<std::int32_t>(kMaxOfferedPixels);
+  *height = static_cast<std::int32_t>(std::max<std::int64_t>(1, kMaxOfferedPixels / *width));
 }
 
 inline capture::GUID PickSubtype(ByteReader& in) {
@@ -61,19 +63,19 @@ inline fake::Capability PickCapability(ByteReader& in) {
   fake::Capability capability;
   switch (in.Pick(3)) {
     case 0: {
-      const std::int32_t width = in.Dimension();
+      std::int32_t width = in.Dimension();
       std::int32_t height = in.Dimension();
-      LimitArea(width, &height);
+      LimitArea(&width, &height);
       capability = fake::FixedSize(subtype, width, height);
       break;
     }
     default: {
-      const std::int32_t minWidth = in.Dimension();
+      std::int32_t minWidth = in.Dimension();
       std::int32_t minHeight = in.Dimension();
-      const std::int32_t maxWidth = in.Dimension();
+      std::int32_t maxWidth = in.Dimension();
       std::int32_t maxHeight = in.Dimension();
-      LimitArea(minWidth, &minHeight);
-      LimitArea(maxWidth, &maxHeight);
+      LimitArea(&minWidth, &minHeight);
+      LimitArea(&maxWidth, &maxHeight);
       const std::int32_t stepX = in.Dimension(), stepY = in.Dimension();
       capability = fake::SizeRange(subtype, minWidth, minHeight, maxWidth, maxHeight, stepX, stepY);
       break;
@@ -86,9 +88,9 @@ inline fake::Capability PickCapability(ByteReader& in) {
 inline void ScriptStream(ByteReader& in, fake::StreamScript* stream) {
   {
     const capture::GUID subtype = PickSubtype(in);
-    const std::int32_t width = in.Dimension();
+    std::int32_t width = in.Dimension();
     std::int32_t height = in.Dimension();
-    LimitArea(width, &height);
+    LimitArea(&width, &height);
     stream->current = capture::MakeVideoType(subtype, width, height);
   }
   switch (in.Pick(8)) {
@@ -108,14 +110,21 @@ inline void ScriptStream(ByteReader& in, fake::StreamScript* stream) {
   const std::size_t rule = in.Pick(4);
   const std::uint32_t subtypeMask = in.U32();
   const std::int32_t modulo = 1 + static_cast<std::int32_t>(in.Pick(16));
+  // Devices of their own mind still take only sizes they could deliver (within the offered area).
+  auto deliverable = [](const capture::VIDEOINFOHEADER* info) {
+    return info && std::llabs(static_cast<std::int64_t>(info->bmiHeader.biWidth) * info->bmiHeader.biHeight) <=
+                       kMaxOfferedPixels;
+  };
   switch (rule) {
-    case 1: stream->accepts = [](const capture::MediaType&) { return true; }; break;
+    case 1:
+      stream->accepts = [deliverable](const capture::MediaType& type) { return deliverable(type.VideoInfo()); };
+      break;
     case 2: stream->accepts = [](const capture::MediaType&) { return false; }; break;
     case 3:
       // Some subtypes, at widths on a grid: a device with a mind of its own.
-      stream->accepts = [subtypeMask, modulo](const capture::MediaType& type) {
+      stream->accepts = [subtypeMask, modulo, deliverable](const capture::MediaType& type) {
         const capture::VIDEOINFOHEADER* info = type.VideoInfo();
-        if (!info) return false;
+        if (!deliverable(info)) return false;
         const std::uint32_t bit = type.subtype.Data1 & 31u;
         return (subtypeMask >> bit & 1u) != 0 && info->bmiHeader.biWidth % modulo == 0;
       };
