@@ -61,7 +61,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* options, s
     } else if (arg == "--passes") {
       const char* count = value("N");
       if (!ParseCount(count, &options->passes))
-        return fail("--passes needs a positive whole number" + std::string(count ? ", not '" + std::string(count) + "'" : ""));
+        return fail("--passes needs a positive whole number" +
+                    std::string(count ? ", not '" + std::string(count) + "'" : ""));
     } else if (arg == "--trace") {
       const char* file = value("FILE");
       if (!file) return fail("--trace needs a file name");

@@ -110,14 +110,17 @@ int main(int argc, char** argv) {
   std::unique_ptr<app::ProgressReport> progress;
   if (headless && !options.passes) {
     std::function<int()> truth;
-    if (scene) truth = [scene, start] {
-      return scene->ObjectDisparity(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    };
+    if (scene)
+      truth = [scene, start] {
+        return scene->ObjectDisparity(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      };
     progress = std::make_unique<app::ProgressReport>(truth);
   }
   if (headlessDemo)
-    std::fprintf(stderr, "No display found: running the demo without a window for %.0f seconds; "
-                 "views will be written to %s\n", kHeadlessDemoSeconds, config.snapshotDirectory.c_str());
+    std::fprintf(stderr,
+                 "No display found: running the demo without a window for %.0f seconds; "
+                 "views will be written to %s\n",
+                 kHeadlessDemoSeconds, config.snapshotDirectory.c_str());
 
   const bool timed = headlessDemo;
   return app::WinMain(std::move(platform), config, [&](app::StereoViewer& viewer) {

@@ -111,17 +111,12 @@ void StereoViewer::Shutdown() {
 
 void StereoViewer::WindowProc(const WindowMessage& message) {
   switch (message.kind) {
-    case WindowMessage::Kind::Destroy:
-      windowSystem_->PostQuitMessage(0);
-      break;
-    case WindowMessage::Kind::ActivateApp:
-      AppActive = static_cast<int>(message.wParam);
-      break;
+    case WindowMessage::Kind::Destroy: windowSystem_->PostQuitMessage(0); break;
+    case WindowMessage::Kind::ActivateApp: AppActive = static_cast<int>(message.wParam); break;
     case WindowMessage::Kind::KeyDown:
       if (message.wParam == kVirtualKeyEscape) windowSystem_->PostQuitMessage(0);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

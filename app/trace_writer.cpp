@@ -40,9 +40,7 @@ void TraceWriter::Write(const stereo::FrameStepRecord& record) {
   std::fprintf(file_, "%s\n", Line(record).c_str());
 }
 
-std::string TraceWriter::Header() {
-  return "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms";
-}
+std::string TraceWriter::Header() { return "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms"; }
 
 std::string TraceWriter::Line(const stereo::FrameStepRecord& r) {
   return std::to_string(r.passes) + "," + (r.newFrame[0] ? "1" : "0") + "," + (r.newFrame[1] ? "1" : "0") + "," +

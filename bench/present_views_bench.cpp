@@ -89,7 +89,8 @@ void BM_CopyStagingIntoBackBuffer(benchmark::State& state) {
     if (pitch == staging.step[0]) {
       std::memcpy(backBuffer.data(), staging.data, staging.step[0] * 600);
     } else {
-      for (int r = 0; r < 600; ++r) std::memcpy(backBuffer.data() + r * pitch, staging.ptr(r), std::min(pitch, staging.step[0]));
+      for (int r = 0; r < 600; ++r)
+        std::memcpy(backBuffer.data() + r * pitch, staging.ptr(r), std::min(pitch, staging.step[0]));
     }
     benchmark::ClobberMemory();
   }

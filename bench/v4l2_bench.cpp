@@ -36,11 +36,13 @@ cv::Mat CameraPicture() {
   cv::Mat picture(kHeight, kWidth, CV_8UC3);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      picture.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<std::uint8_t>(60 + x / 8), static_cast<std::uint8_t>(80 + y / 6),
-                                              static_cast<std::uint8_t>(120 + ((x / 32 + y / 32) % 2) * 60));
+      picture.at<cv::Vec3b>(y, x) =
+          cv::Vec3b(static_cast<std::uint8_t>(60 + x / 8), static_cast<std::uint8_t>(80 + y / 6),
+                    static_cast<std::uint8_t>(120 + ((x / 32 + y / 32) % 2) * 60));
   cv::RNG rng(1234);
   for (int i = 0; i < 60; ++i)
-    cv::rectangle(picture, cv::Rect(rng.uniform(0, kWidth), rng.uniform(0, kHeight), rng.uniform(20, 200), rng.uniform(20, 200)),
+    cv::rectangle(picture,
+                  cv::Rect(rng.uniform(0, kWidth), rng.uniform(0, kHeight), rng.uniform(20, 200), rng.uniform(20, 200)),
                   cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256)), cv::FILLED);
   cv::GaussianBlur(picture, picture, cv::Size(3, 3), 0);
   cv::Mat noise(picture.size(), CV_16SC3), noisy;

@@ -60,7 +60,7 @@ struct PIN_INFO {
 };
 
 struct FILTER_INFO {
-  std::u16string achName;  // at most 127 units
+  std::u16string achName;         // at most 127 units
   FilterGraph* pGraph = nullptr;  // the graph the filter belongs to, not owned
 };
 
@@ -189,8 +189,7 @@ class StreamConfig {
   virtual HRESULT SetFormat(const MediaType& format) = 0;
   // Number of capability records and the size of one (sizeof(VIDEO_STREAM_CONFIG_CAPS)).
   virtual HRESULT GetNumberOfCapabilities(int* count, int* size) = 0;
-  virtual HRESULT GetStreamCaps(int index, std::unique_ptr<MediaType>* format,
-                                VIDEO_STREAM_CONFIG_CAPS* caps) = 0;
+  virtual HRESULT GetStreamCaps(int index, std::unique_ptr<MediaType>* format, VIDEO_STREAM_CONFIG_CAPS* caps) = 0;
 };
 
 // An analogue input switch: inputs and outputs numbered from 0 separately.

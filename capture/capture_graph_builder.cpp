@@ -94,8 +94,7 @@ HRESULT StandardCaptureGraphBuilder::FindCrossbar(const GUID* category, const GU
   if (!filter || !crossbar) return E_POINTER;
   crossbar->reset();
   if (category && *category == LOOK_DOWNSTREAM_ONLY) return E_NOTIMPL;
-  if (category && *category != LOOK_UPSTREAM_ONLY && !FindOutputPin(*filter, category, mediaType, false))
-    return E_FAIL;
+  if (category && *category != LOOK_UPSTREAM_ONLY && !FindOutputPin(*filter, category, mediaType, false)) return E_FAIL;
   const HRESULT hr = SearchUpstream(*filter, crossbar, 0);
   if (FAILED(hr)) crossbar->reset();
   return hr;

@@ -14,8 +14,8 @@ class StandardCaptureGraphBuilder : public CaptureGraphBuilder {
                            std::shared_ptr<StreamConfig>* config) override;
   HRESULT FindCrossbar(const GUID* category, const GUID* mediaType, BaseFilter* filter,
                        std::shared_ptr<Crossbar>* crossbar) override;
-  HRESULT RenderStream(const GUID* category, const GUID* mediaType, BaseFilter* source,
-                       BaseFilter* intermediate, BaseFilter* sink) override;
+  HRESULT RenderStream(const GUID* category, const GUID* mediaType, BaseFilter* source, BaseFilter* intermediate,
+                       BaseFilter* sink) override;
 
  private:
   // Connects `output` to the first free input pin of `filter`, directly or through a colour converter.

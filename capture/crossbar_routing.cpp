@@ -4,8 +4,8 @@
 
 namespace capture {
 
-HRESULT CaptureManager::RouteCrossbar(CaptureGraphBuilder* captureBuilder, BaseFilter* sourceFilter,
-                                      int connectionType, GUID category) {
+HRESULT CaptureManager::RouteCrossbar(CaptureGraphBuilder* captureBuilder, BaseFilter* sourceFilter, int connectionType,
+                                      GUID category) {
   if (!captureBuilder || !sourceFilter) return E_POINTER;
   {
     std::shared_ptr<Crossbar> probe;

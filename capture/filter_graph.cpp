@@ -9,8 +9,7 @@ namespace {
 
 class SnapshotFilterEnumerator final : public FilterEnumerator {
  public:
-  explicit SnapshotFilterEnumerator(std::vector<std::shared_ptr<BaseFilter>> filters)
-      : filters_(std::move(filters)) {}
+  explicit SnapshotFilterEnumerator(std::vector<std::shared_ptr<BaseFilter>> filters) : filters_(std::move(filters)) {}
   HRESULT Reset() override {
     next_ = 0;
     return S_OK;

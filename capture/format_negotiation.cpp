@@ -43,9 +43,24 @@ AxisChoice ChooseOnAxis(std::int64_t minimum, std::int64_t maximum, std::int64_t
 
 std::int64_t Distance(std::int64_t a, std::int64_t b) { return std::llabs(a - b); }
 
-const char* const kSubtypeNames[kCaptureSubtypeCount] = {
-    "RGB24 no conversion needed\n", "RGB32", "RGB555", "RGB565", "YUY2", "YVYU", "YUYV", "IYUV", "UYVY",
-    "YV12", "YVU9", "Y411", "Y41P", "Y211", "AYUV", "Y800", "Y8", "GREY"};
+const char* const kSubtypeNames[kCaptureSubtypeCount] = {"RGB24 no conversion needed\n",
+                                                         "RGB32",
+                                                         "RGB555",
+                                                         "RGB565",
+                                                         "YUY2",
+                                                         "YVYU",
+                                                         "YUYV",
+                                                         "IYUV",
+                                                         "UYVY",
+                                                         "YV12",
+                                                         "YVU9",
+                                                         "Y411",
+                                                         "Y41P",
+                                                         "Y211",
+                                                         "AYUV",
+                                                         "Y800",
+                                                         "Y8",
+                                                         "GREY"};
 
 }  // namespace
 
@@ -132,8 +147,8 @@ void CaptureManager::NegotiateFormat(CaptureDevice& device) {
     DestroyMediaType(device.pAmMediaType);
     stream.GetFormat(&device.pAmMediaType);
     device.SetFrameSize(defaultWidth, defaultHeight);
-    VerbosePrintf("SETUP: Capture Device doesn't support %i by %i.  Reverting to %i by %i\n", askedWidth,
-                  askedHeight, defaultWidth, defaultHeight);
+    VerbosePrintf("SETUP: Capture Device doesn't support %i by %i.  Reverting to %i by %i\n", askedWidth, askedHeight,
+                  defaultWidth, defaultHeight);
   }
   DestroyMediaType(saved);
 }

@@ -44,8 +44,8 @@ MediaType MakeVideoType(const GUID& subtype, std::int32_t width, std::int32_t he
   info.bmiHeader.biWidth = width;
   info.bmiHeader.biHeight = height;
   info.bmiHeader.biBitCount = static_cast<std::uint16_t>(BitCountOf(subtype));
-  const bool rgb = subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32 ||
-                   subtype == MEDIASUBTYPE_RGB555 || subtype == MEDIASUBTYPE_RGB565;
+  const bool rgb = subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB555 ||
+                   subtype == MEDIASUBTYPE_RGB565;
   info.bmiHeader.biCompression = rgb ? 0u : subtype.Data1;
   info.bmiHeader.biSizeImage = static_cast<std::uint32_t>(bytes);
   type.format = info;

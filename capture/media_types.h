@@ -57,10 +57,13 @@ inline constexpr GUID MEDIASUBTYPE_Y8 = FourccGuid(0x38590000);  // bytes 00 00 
 inline constexpr GUID MEDIASUBTYPE_GREY = FourccGuid(0x59455247);
 
 // Pin categories, and the search directions of CaptureGraphBuilder::FindCrossbar.
-inline constexpr GUID PIN_CATEGORY_CAPTURE{0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
-inline constexpr GUID PIN_CATEGORY_PREVIEW{0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+inline constexpr GUID PIN_CATEGORY_CAPTURE{
+    0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+inline constexpr GUID PIN_CATEGORY_PREVIEW{
+    0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
 inline constexpr GUID LOOK_UPSTREAM_ONLY{0xAC798BE0, 0x98E3, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
-inline constexpr GUID LOOK_DOWNSTREAM_ONLY{0xAC798BE1, 0x98E3, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+inline constexpr GUID LOOK_DOWNSTREAM_ONLY{
+    0xAC798BE1, 0x98E3, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
 
 struct RECT {
   std::int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -110,9 +113,7 @@ struct MediaType {
 
   // The video header, or null when the type carries no FORMAT_VideoInfo block.
   VIDEOINFOHEADER* VideoInfo() { return formattype == FORMAT_VideoInfo && format ? &*format : nullptr; }
-  const VIDEOINFOHEADER* VideoInfo() const {
-    return formattype == FORMAT_VideoInfo && format ? &*format : nullptr;
-  }
+  const VIDEOINFOHEADER* VideoInfo() const { return formattype == FORMAT_VideoInfo && format ? &*format : nullptr; }
   friend bool operator==(const MediaType&, const MediaType&) = default;
 };
 
@@ -124,8 +125,7 @@ std::int64_t FrameBytesOf(const GUID& subtype, std::int32_t width, std::int32_t 
 int BitCountOf(const GUID& subtype);
 // A complete video type: majortype Video, the subtype, FORMAT_VideoInfo with width, height, bit count,
 // compression and image size filled in. frameInterval is in 100-nanosecond units (0: unknown).
-MediaType MakeVideoType(const GUID& subtype, std::int32_t width, std::int32_t height,
-                        std::int64_t frameInterval = 0);
+MediaType MakeVideoType(const GUID& subtype, std::int32_t width, std::int32_t height, std::int64_t frameInterval = 0);
 
 // The published VIDEO_STREAM_CONFIG_CAPS record (128 bytes). Negotiation uses the output sizes and
 // granularities; the rest is carried for completeness.

@@ -5,9 +5,7 @@ namespace capture {
 class SmartTeeFilter::InputPin final : public InputPinBase {
  public:
   explicit InputPin(SmartTeeFilter& tee) : InputPinBase(tee, u"Input"), tee_(tee) {}
-  HRESULT QueryAccept(const MediaType& type) override {
-    return type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE;
-  }
+  HRESULT QueryAccept(const MediaType& type) override { return type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE; }
   HRESULT Receive(MediaSample& sample) override;
 
  private:

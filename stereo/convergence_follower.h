@@ -5,10 +5,10 @@
 namespace stereo {
 
 struct FollowerState {
-  int followerDirection = 1;    // +1 towards larger values, -1 towards smaller ones
-  double followerSteps = 0.0;   // calls since the last change of direction
-  int followerAnchor = 0;       // the value, truncated, at the last change of direction
-  double followerValue = 0.0;   // the current smoothed value
+  int followerDirection = 1;   // +1 towards larger values, -1 towards smaller ones
+  double followerSteps = 0.0;  // calls since the last change of direction
+  int followerAnchor = 0;      // the value, truncated, at the last change of direction
+  double followerValue = 0.0;  // the current smoothed value
 };
 
 // The follower's acceleration factor: 0.5 times 0.2 taken in single precision, which decides ties

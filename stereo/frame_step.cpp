@@ -60,8 +60,8 @@ bool DeviceReady(StereoViewer& viewer, display::Device& device) {
 cv::Rect UsedRegion(int side) {
   const int maxShift = stereo::kDisparityBound / 2;
   const int left = side == 0 ? stereo::kCropCentreX : stereo::kCropCentreX - maxShift;
-  const int right = side == 0 ? stereo::kCropCentreX + maxShift + stereo::kViewWidth
-                              : stereo::kCropCentreX + stereo::kViewWidth;
+  const int right =
+      side == 0 ? stereo::kCropCentreX + maxShift + stereo::kViewWidth : stereo::kCropCentreX + stereo::kViewWidth;
   return cv::Rect(left, stereo::kCropY, right - left, stereo::kViewHeight);
 }
 

@@ -29,18 +29,18 @@ struct FrameStepWorkspace {
   FrameStepWorkspace();
 
   cv::Ptr<cv::StereoBM> matcher;
-  cv::Mat raw[2];        // camera frames as taken, before rectification
-  cv::Mat grey[2];       // the matching window of each side in grey
-  cv::Mat disparity;     // 160 x (n + 160), CV_16SC1
+  cv::Mat raw[2];            // camera frames as taken, before rectification
+  cv::Mat grey[2];           // the matching window of each side in grey
+  cv::Mat disparity;         // 160 x (n + 160), CV_16SC1
   cv::Size reportedSize[2];  // the wrong frame size last reported per side (reported once)
 };
 
 // What the last pass that reached the matching did; read by traces and checks.
 struct FrameStepRecord {
-  long passes = 0;           // passes that reached the matching
+  long passes = 0;  // passes that reached the matching
   bool newFrame[2] = {false, false};
-  int dominant = 0;          // after the bound
-  int follower = 0;          // after the floor
+  int dominant = 0;  // after the bound
+  int follower = 0;  // after the floor
   int cropX[2] = {0, 0};
   std::chrono::steady_clock::time_point arrival[2];  // when the new frames reached the capture layer
   std::chrono::steady_clock::time_point presented;   // when the present of this pass ended

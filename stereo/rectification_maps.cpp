@@ -105,8 +105,8 @@ std::string CheckXmlText(const std::string& text) {
         if (semicolon == std::string::npos || semicolon - i > 10) return "a stray '&'";
         const std::string entity = text.substr(i + 1, semicolon - i - 1);
         const bool named = entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" || entity == "apos";
-        const bool numeric = entity.size() > 1 && entity[0] == '#' &&
-                             entity.find_first_not_of("0123456789", 1) == std::string::npos;
+        const bool numeric =
+            entity.size() > 1 && entity[0] == '#' && entity.find_first_not_of("0123456789", 1) == std::string::npos;
         if (!named && !numeric) return "an unknown entity";
         i = semicolon + 1;
         continue;
@@ -186,11 +186,11 @@ bool LoadMap(const std::string& path, int rows, int cols, cv::Mat* map, std::str
     const std::string dt = static_cast<std::string>(dtNode);
     if (dt != "f") return Fail(reason, "elements are '" + dt + "', not single-channel 32-bit float");
     if (fileRows != rows || fileCols != cols)
-      return Fail(reason, "size " + std::to_string(fileCols) + " x " + std::to_string(fileRows) +
-                              ", expected " + std::to_string(cols) + " x " + std::to_string(rows));
+      return Fail(reason, "size " + std::to_string(fileCols) + " x " + std::to_string(fileRows) + ", expected " +
+                              std::to_string(cols) + " x " + std::to_string(rows));
     if (!dataNode.isSeq() || dataNode.size() != static_cast<size_t>(rows) * cols)
-      return Fail(reason, "holds " + std::to_string(dataNode.isSeq() ? dataNode.size() : 0) +
-                              " values, expected " + std::to_string(static_cast<size_t>(rows) * cols));
+      return Fail(reason, "holds " + std::to_string(dataNode.isSeq() ? dataNode.size() : 0) + " values, expected " +
+                              std::to_string(static_cast<size_t>(rows) * cols));
     cv::Mat loaded;
     node >> loaded;
     if (loaded.type() != CV_32FC1 || loaded.rows != rows || loaded.cols != cols)

@@ -46,9 +46,7 @@ bool SdlWindowSystem::PeekMessage(WindowMessage* message) {
   if (!SDL_PollEvent(&event)) return false;
   *message = {WindowMessage::Kind::Other, 0};
   switch (event.type) {
-    case SDL_QUIT:
-      message->kind = WindowMessage::Kind::Destroy;
-      break;
+    case SDL_QUIT: message->kind = WindowMessage::Kind::Destroy; break;
     case SDL_KEYDOWN:
       message->kind = WindowMessage::Kind::KeyDown;
       // SDL's key code for Escape is 27, the same as the virtual-key code the window procedure tests.
@@ -57,9 +55,7 @@ bool SdlWindowSystem::PeekMessage(WindowMessage* message) {
       break;
     case SDL_WINDOWEVENT:
       switch (event.window.event) {
-        case SDL_WINDOWEVENT_CLOSE:
-          message->kind = WindowMessage::Kind::Destroy;
-          break;
+        case SDL_WINDOWEVENT_CLOSE: message->kind = WindowMessage::Kind::Destroy; break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
           if (!active_) {
             active_ = true;
@@ -73,12 +69,10 @@ bool SdlWindowSystem::PeekMessage(WindowMessage* message) {
             *message = {WindowMessage::Kind::ActivateApp, 0};
           }
           break;
-        default:
-          break;
+        default: break;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return true;
 }

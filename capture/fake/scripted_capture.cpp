@@ -54,9 +54,9 @@ class ScriptedStreamConfig final : public StreamConfig {
     const bool accepted = script_.accepts ? script_.accepts(format) : OfferedByCapabilities(script_, format);
     if (!accepted) return script_.refusal;
     const VIDEOINFOHEADER* info = format.VideoInfo();
-    script_.current = info ? MakeVideoType(format.subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight,
-                                           info->AvgTimePerFrame)
-                           : format;
+    script_.current =
+        info ? MakeVideoType(format.subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight, info->AvgTimePerFrame)
+             : format;
     return S_OK;
   }
   HRESULT GetNumberOfCapabilities(int* count, int* size) override {
@@ -155,7 +155,9 @@ class FaultyPin final : public Pin {
     return inner_->ReceiveConnection(connector, type);
   }
   HRESULT Disconnect() override { return inner_->Disconnect(); }
-  HRESULT QueryStreamConfig(std::shared_ptr<StreamConfig>* config) override { return inner_->QueryStreamConfig(config); }
+  HRESULT QueryStreamConfig(std::shared_ptr<StreamConfig>* config) override {
+    return inner_->QueryStreamConfig(config);
+  }
   HRESULT Receive(MediaSample& sample) override { return inner_->Receive(sample); }
 
  private:
@@ -215,9 +217,8 @@ class ScriptedSourceDevice final : public SourceDevice {
     // The script is read here, on the graph's thread; the streaming thread uses only this snapshot.
     const MediaType& format = script_->DeliveringStream().current;
     const VIDEOINFOHEADER* info = format.VideoInfo();
-    frameLength_ = info ? static_cast<long>(FrameBytesOf(format.subtype, info->bmiHeader.biWidth,
-                                                         info->bmiHeader.biHeight))
-                        : 0;
+    frameLength_ =
+        info ? static_cast<long>(FrameBytesOf(format.subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight)) : 0;
     lengths_ = script_->sampleLengths;
     if (lengths_.empty()) lengths_.push_back(frameLength_);
     if (script_->threaded) {

@@ -136,8 +136,8 @@ class FakeCameraSystem {
   HRESULT enumFiltersResult = S_OK;
   HRESULT removeFilterResult = S_OK;  // a failure leaves the filter; a success code is returned after removal
   HRESULT querySampleGrabberResult = S_OK;
-  HRESULT setCallbackResult = S_OK;        // attaching
-  HRESULT detachCallbackResult = S_OK;     // SetCallback(nullptr); a failure leaves the callback attached
+  HRESULT setCallbackResult = S_OK;     // attaching
+  HRESULT detachCallbackResult = S_OK;  // SetCallback(nullptr); a failure leaves the callback attached
 
   // Observations.
   int initializeThreadCalls = 0;

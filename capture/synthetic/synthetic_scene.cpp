@@ -31,7 +31,8 @@ SyntheticScene::SyntheticScene(SceneSettings settings) : settings_(settings) {
 int SyntheticScene::ObjectDisparity(double seconds) const {
   const double phase = std::fmod(std::max(seconds, 0.0), settings_.periodSeconds) / settings_.periodSeconds;
   const double wave = phase < 0.5 ? phase * 2 : 2 - phase * 2;  // 0 → 1 → 0
-  return static_cast<int>(std::lround(settings_.farDisparity + wave * (settings_.nearDisparity - settings_.farDisparity)));
+  return static_cast<int>(
+      std::lround(settings_.farDisparity + wave * (settings_.nearDisparity - settings_.farDisparity)));
 }
 
 void SyntheticScene::Render(int side, double seconds, cv::Mat* image) const {

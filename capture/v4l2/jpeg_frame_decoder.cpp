@@ -3,8 +3,8 @@
 #include <csetjmp>
 #include <cstdio>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace capture {
 namespace {
@@ -15,9 +15,7 @@ struct ErrorManager {
   bool damaged = false;
 };
 
-void ExitOnError(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
-}
+void ExitOnError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
 
 // Warnings about the entropy-coded data mean parts of the image are made up: such a frame is dropped.
 // Others (extra bytes between markers, which some cameras leave) are harmless.
@@ -31,11 +29,8 @@ void NoteWarning(j_common_ptr info, int level) {
     case JWRN_HUFF_BAD_CODE:
     case JWRN_MUST_RESYNC:
     case JWRN_NOT_SEQUENTIAL:
-    case JWRN_BOGUS_PROGRESSION:
-      manager->damaged = true;
-      break;
-    default:
-      break;
+    case JWRN_BOGUS_PROGRESSION: manager->damaged = true; break;
+    default: break;
   }
 }
 

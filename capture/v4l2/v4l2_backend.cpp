@@ -20,7 +20,8 @@ struct NodeInfo {
 
 class V4l2DeviceEntry final : public DeviceEntry {
  public:
-  V4l2DeviceEntry(std::shared_ptr<V4l2System> system, NodeInfo node) : system_(std::move(system)), node_(std::move(node)) {}
+  V4l2DeviceEntry(std::shared_ptr<V4l2System> system, NodeInfo node)
+      : system_(std::move(system)), node_(std::move(node)) {}
 
   HRESULT Probe() override { return S_OK; }  // the node answered as a capture device when listed
   HRESULT ReadFriendlyName(std::u16string* name) override {
@@ -119,8 +120,10 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     }
     bool valid = length > 0 && i + length <= text.size();
     for (std::size_t k = 1; valid && k < length; ++k) {
-      if ((byte(i + k) & 0xC0) != 0x80) valid = false;
-      else code = (code << 6) | (byte(i + k) & 0x3F);
+      if ((byte(i + k) & 0xC0) != 0x80)
+        valid = false;
+      else
+        code = (code << 6) | (byte(i + k) & 0x3F);
     }
     // Overlong forms, surrogates and values past U+10FFFF are malformed too.
     static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};

@@ -12,11 +12,11 @@ enum class Kind { kPacked, kPlanarYuv420, kSemiPlanar420, kPlanarYvu410, kCompre
 struct FormatInfo {
   std::uint32_t fourcc;
   Kind kind;
-  int bitsPerPixel;    // packed formats
+  int bitsPerPixel;           // packed formats
   std::uint32_t alignWidth;   // width must be a multiple of this
   std::uint32_t alignHeight;  // height likewise
-  bool toBgr;          // we convert it into BGR24
-  int rank;            // conversion cost order
+  bool toBgr;                 // we convert it into BGR24
+  int rank;                   // conversion cost order
 };
 
 constexpr FormatInfo kFormats[] = {
@@ -76,8 +76,8 @@ const std::vector<SubtypeFormats>& SubtypeTable() {
 
 }  // namespace
 
-bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
-                   std::uint32_t bytesPerLine, FrameLayout* layout) {
+bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
+                   FrameLayout* layout) {
   const FormatInfo* info = Find(pixelFormat);
   if (!info || !layout) return false;
   if (width < 1 || height < 1 || width > kMaxFrameDimension || height > kMaxFrameDimension) return false;
@@ -87,9 +87,9 @@ bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t
   const std::size_t w = width, h = height;
   auto add = [&result](std::size_t rowBytes, std::size_t rows, std::size_t stride) {
     FramePlane plane;
-    plane.offset = result.planes.empty() ? 0
-                                         : result.planes.back().offset +
-                                               result.planes.back().stride * result.planes.back().rows;
+    plane.offset = result.planes.empty()
+                       ? 0
+                       : result.planes.back().offset + result.planes.back().stride * result.planes.back().rows;
     plane.rowBytes = rowBytes;
     plane.rows = rows;
     plane.stride = std::max(stride, rowBytes);
@@ -101,9 +101,7 @@ bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t
       result.minimumBytes = 1;
       *layout = result;
       return true;
-    case Kind::kPacked:
-      add(w * static_cast<std::size_t>(info->bitsPerPixel) / 8, h, bytesPerLine);
-      break;
+    case Kind::kPacked: add(w * static_cast<std::size_t>(info->bitsPerPixel) / 8, h, bytesPerLine); break;
     case Kind::kPlanarYuv420: {
       add(w, h, bytesPerLine);
       const std::size_t chromaStride = result.planes[0].stride / 2;
@@ -153,8 +151,7 @@ GUID SubtypeForPixelFormat(std::uint32_t pixelFormat) {
   if (pixelFormat == V4L2_PIX_FMT_YUYV) return MEDIASUBTYPE_YUYV;
   if (pixelFormat == V4L2_PIX_FMT_GREY) return MEDIASUBTYPE_GREY;
   for (const SubtypeFormats& entry : SubtypeTable())
-    if (std::find(entry.formats.begin(), entry.formats.end(), pixelFormat) != entry.formats.end())
-      return entry.subtype;
+    if (std::find(entry.formats.begin(), entry.formats.end(), pixelFormat) != entry.formats.end()) return entry.subtype;
   return FourccGuid(pixelFormat);
 }
 

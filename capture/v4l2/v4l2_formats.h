@@ -35,8 +35,8 @@ struct FrameLayout {
 // device says. A stride below the row size cannot be true, so the row size is used instead: frames
 // are then checked against a length that really holds every row. False for unknown formats, sizes
 // out of 1..kMaxFrameDimension, or sizes the format's subsampling cannot take.
-bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
-                   std::uint32_t bytesPerLine, FrameLayout* layout);
+bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
+                   FrameLayout* layout);
 
 // We can convert frames of this format and size into BGR24.
 bool CanConvertToBgr(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height);

@@ -27,8 +27,8 @@ class V4l2FrameConverter {
 
   // Prepares for frames of this format as the device reported it. False when the format cannot be
   // turned into `output`.
-  bool Configure(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
-                 std::uint32_t bytesPerLine, Output output);
+  bool Configure(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
+                 Output output);
   // Bytes Convert writes.
   std::size_t OutputBytes() const { return outputBytes_; }
   // The first `bytesUsed` bytes of `data` hold the frame. False when the frame is too short for its

@@ -91,8 +91,8 @@ V4l2FramePump::Step V4l2FramePump::Pump(FrameSink& sink, int timeoutMs) {
 
   const MappedRegion& region = buffers_[buffer.index];
   Step step = Step::kDropped;
-  const bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&
-                      buffer.bytesused <= region.size();
+  const bool usable =
+      !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 && buffer.bytesused <= region.size();
   if (usable && converter_.Convert(region.data(), buffer.bytesused, output_.data())) {
     BufferSample sample(output_.data(), static_cast<long>(output_.size()));
     sink.Deliver(sample);

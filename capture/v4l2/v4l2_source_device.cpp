@@ -119,21 +119,22 @@ HRESULT V4l2StreamConfig::GetNumberOfCapabilities(int* count, int* size) {
   return S_OK;
 }
 
-HRESULT V4l2StreamConfig::GetStreamCaps(int index, std::unique_ptr<MediaType>* format,
-                                        VIDEO_STREAM_CONFIG_CAPS* caps) {
+HRESULT V4l2StreamConfig::GetStreamCaps(int index, std::unique_ptr<MediaType>* format, VIDEO_STREAM_CONFIG_CAPS* caps) {
   if (!format || !caps) return E_POINTER;
   if (index < 0 || static_cast<std::size_t>(index) >= device_.capabilities_.size()) return E_INVALIDARG;
   const V4l2Capability& capability = device_.capabilities_[static_cast<std::size_t>(index)];
-  *format = std::make_unique<MediaType>(MakeVideoType(capability.subtype, static_cast<std::int32_t>(capability.maxWidth),
-                                                      static_cast<std::int32_t>(capability.maxHeight),
-                                                      capability.minInterval));
+  *format = std::make_unique<MediaType>(
+      MakeVideoType(capability.subtype, static_cast<std::int32_t>(capability.maxWidth),
+                    static_cast<std::int32_t>(capability.maxHeight), capability.minInterval));
   VIDEO_STREAM_CONFIG_CAPS record;
   record.guid = FORMAT_VideoInfo;
-  record.InputSize = SIZE{static_cast<std::int32_t>(capability.maxWidth), static_cast<std::int32_t>(capability.maxHeight)};
+  record.InputSize =
+      SIZE{static_cast<std::int32_t>(capability.maxWidth), static_cast<std::int32_t>(capability.maxHeight)};
   record.MinCroppingSize = record.MaxCroppingSize = record.InputSize;
   record.CropGranularityX = record.CropGranularityY = 1;
   record.CropAlignX = record.CropAlignY = 1;
-  record.MinOutputSize = SIZE{static_cast<std::int32_t>(capability.minWidth), static_cast<std::int32_t>(capability.minHeight)};
+  record.MinOutputSize =
+      SIZE{static_cast<std::int32_t>(capability.minWidth), static_cast<std::int32_t>(capability.minHeight)};
   record.MaxOutputSize = record.InputSize;
   record.OutputGranularityX = static_cast<std::int32_t>(capability.stepWidth);
   record.OutputGranularityY = static_cast<std::int32_t>(capability.stepHeight);
@@ -209,8 +210,7 @@ void V4l2SourceDevice::ReadCapabilities() {
     description.index = index;
     description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (Xioctl(*system_, fd_.get(), VIDIOC_ENUM_FMT, &description) != 0) break;
-    if (std::find(pixelFormats_.begin(), pixelFormats_.end(), description.pixelformat) != pixelFormats_.end())
-      continue;
+    if (std::find(pixelFormats_.begin(), pixelFormats_.end(), description.pixelformat) != pixelFormats_.end()) continue;
     pixelFormats_.push_back(description.pixelformat);
     AddFormatSizes(description.pixelformat);
   }
@@ -415,11 +415,12 @@ std::vector<std::pair<std::uint32_t, V4l2FrameConverter::Output>> V4l2SourceDevi
       return ConversionRank(a) < ConversionRank(b);
     });
     for (const std::uint32_t format : listed) candidates.emplace_back(format, V4l2FrameConverter::Output::kBgrBottomUp);
-    for (const std::uint32_t format : unlisted) candidates.emplace_back(format, V4l2FrameConverter::Output::kBgrBottomUp);
+    for (const std::uint32_t format : unlisted)
+      candidates.emplace_back(format, V4l2FrameConverter::Output::kBgrBottomUp);
     return candidates;
   }
-  const auto output = IsRgbSubtype(subtype) ? V4l2FrameConverter::Output::kPackedBottomUp
-                                            : V4l2FrameConverter::Output::kPacked;
+  const auto output =
+      IsRgbSubtype(subtype) ? V4l2FrameConverter::Output::kPackedBottomUp : V4l2FrameConverter::Output::kPacked;
   for (const std::uint32_t format : PixelFormatsForSubtype(subtype))
     if (std::find(pixelFormats_.begin(), pixelFormats_.end(), format) != pixelFormats_.end())
       candidates.emplace_back(format, output);

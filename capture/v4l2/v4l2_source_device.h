@@ -99,8 +99,8 @@ class V4l2SourceDevice final : public SourceDevice {
   void ReadInputs();
   // The device formats that can give `subtype` at the size, best first, with how they are delivered.
   std::vector<std::pair<std::uint32_t, V4l2FrameConverter::Output>> CandidatesFor(const GUID& subtype,
-                                                                                 std::uint32_t width,
-                                                                                 std::uint32_t height) const;
+                                                                                  std::uint32_t width,
+                                                                                  std::uint32_t height) const;
   // Sets the device to the format exactly; 0 or the errno (EINVAL when it would adjust).
   int SetExactFormat(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, v4l2_pix_format* set);
   std::int64_t FastestInterval(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) const;

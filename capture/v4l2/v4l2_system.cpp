@@ -23,8 +23,7 @@ class KernelV4l2System final : public V4l2System {
     while (const dirent* entry = readdir(dir)) {
       const char* name = entry->d_name;
       if (std::strncmp(name, "video", 5) != 0 || name[5] == '\0') continue;
-      if (!std::all_of(name + 5, name + std::strlen(name), [](char c) { return c >= '0' && c <= '9'; }))
-        continue;
+      if (!std::all_of(name + 5, name + std::strlen(name), [](char c) { return c >= '0' && c <= '9'; })) continue;
       nodes.push_back(std::string("/dev/") + name);
     }
     closedir(dir);

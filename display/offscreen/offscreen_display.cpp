@@ -44,7 +44,8 @@ struct BackBuffer {
 
 class OffscreenSurface final : public Surface {
  public:
-  OffscreenSurface(std::shared_ptr<BackBuffer> backBuffer, int pitch) : backBuffer_(std::move(backBuffer)), pitch_(pitch) {
+  OffscreenSurface(std::shared_ptr<BackBuffer> backBuffer, int pitch)
+      : backBuffer_(std::move(backBuffer)), pitch_(pitch) {
     ++backBuffer_->references;
   }
   ~OffscreenSurface() override {

@@ -32,7 +32,7 @@ class OffscreenScreens {
 
  private:
   struct Screen {
-    cv::Mat frame;  // guarded by mutex_
+    cv::Mat frame;               // guarded by mutex_
     std::uint64_t presents = 0;  // guarded by mutex_
   };
   mutable std::mutex mutex_;

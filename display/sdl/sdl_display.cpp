@@ -45,8 +45,7 @@ void Report(int adapter, const char* what) {
 
 bool ValidParameters(const PresentParameters& parameters) {
   return parameters.BackBufferFormat == Format::X8R8G8B8 && parameters.BackBufferWidth > 0 &&
-         parameters.BackBufferHeight > 0 && parameters.BackBufferWidth <= 16384 &&
-         parameters.BackBufferHeight <= 16384;
+         parameters.BackBufferHeight > 0 && parameters.BackBufferWidth <= 16384 && parameters.BackBufferHeight <= 16384;
 }
 
 // What a device shares with the surfaces it hands out: a surface may outlive its device or a
@@ -151,8 +150,8 @@ class SdlDevice final : public Device {
     int pitch = 0;
     if (SDL_LockTexture(backBuffer_->texture, nullptr, &pixels, &pitch) != 0) return D3DERR_INVALIDCALL;
     for (int r = 0; r < height_; ++r) {
-      auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(pixels) +
-                                                   static_cast<std::ptrdiff_t>(r) * pitch);
+      auto* row =
+          reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(r) * pitch);
       std::fill_n(row, width_, color);
     }
     SDL_UnlockTexture(backBuffer_->texture);
@@ -192,14 +191,9 @@ class SdlDevice final : public Device {
             (event->window.event == SDL_WINDOWEVENT_MINIMIZED || event->window.event == SDL_WINDOWEVENT_HIDDEN))
           self->lostSeen_ = true;
         break;
-      case SDL_RENDER_TARGETS_RESET:
-        self->targetsReset_ = true;
-        break;
-      case SDL_RENDER_DEVICE_RESET:
-        self->deviceReset_ = true;
-        break;
-      default:
-        break;
+      case SDL_RENDER_TARGETS_RESET: self->targetsReset_ = true; break;
+      case SDL_RENDER_DEVICE_RESET: self->deviceReset_ = true; break;
+      default: break;
     }
     return 0;
   }
@@ -222,8 +216,8 @@ class SdlDevice final : public Device {
   }
 
   bool CreateTexture() {
-    SDL_Texture* texture = SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                             width_, height_);
+    SDL_Texture* texture =
+        SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width_, height_);
     if (!texture) {
       Report(adapter_, "cannot create the back buffer");
       return false;
@@ -258,8 +252,7 @@ class SdlDevice final : public Device {
 
 class SdlDisplaySystem final : public DisplaySystem {
  public:
-  SdlDisplaySystem(VideoReference video, SdlDisplayOptions options)
-      : video_(std::move(video)), options_(options) {}
+  SdlDisplaySystem(VideoReference video, SdlDisplayOptions options) : video_(std::move(video)), options_(options) {}
 
   HRESULT CreateDevice(int adapter, void* focusWindow, const PresentParameters& parameters,
                        std::unique_ptr<Device>* device) override {
@@ -273,8 +266,7 @@ class SdlDisplaySystem final : public DisplaySystem {
     if (fullScreen) {
       const int displays = SDL_GetNumVideoDisplays();
       if (adapter < 0 || adapter >= displays) {
-        std::fprintf(stderr, "display: adapter %d: no such display (%d present)\n", adapter,
-                     std::max(displays, 0));
+        std::fprintf(stderr, "display: adapter %d: no such display (%d present)\n", adapter, std::max(displays, 0));
         return D3DERR_INVALIDCALL;
       }
       if (SDL_GetDisplayBounds(adapter, &bounds) != 0) {

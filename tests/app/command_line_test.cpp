@@ -36,12 +36,21 @@ TEST(CommandLine, ReadsEveryOptionWithItsValue) {
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
-  const std::vector<std::vector<const char*>> bad = {
-      {"--frobnicate"},          {"--passes"},           {"--passes", "0"},        {"--passes", "-3"},
-      {"--passes", "12x"},       {"--passes", "99999999999999999999"},            {"--maps"},
-      {"--camera-files", "a"},   {"--camera-files", "a", "--demo"},               {"--trace"},
-      {"--snapshot"},            {"--maps", "d", "--identity-maps"},              {"--demo", "--camera-files", "a", "b"},
-      {"--headless", "--windowed"}, {"positional"}};
+  const std::vector<std::vector<const char*>> bad = {{"--frobnicate"},
+                                                     {"--passes"},
+                                                     {"--passes", "0"},
+                                                     {"--passes", "-3"},
+                                                     {"--passes", "12x"},
+                                                     {"--passes", "99999999999999999999"},
+                                                     {"--maps"},
+                                                     {"--camera-files", "a"},
+                                                     {"--camera-files", "a", "--demo"},
+                                                     {"--trace"},
+                                                     {"--snapshot"},
+                                                     {"--maps", "d", "--identity-maps"},
+                                                     {"--demo", "--camera-files", "a", "b"},
+                                                     {"--headless", "--windowed"},
+                                                     {"positional"}};
   for (const auto& args : bad) {
     app::CommandLine options;
     std::string error;

@@ -1,6 +1,6 @@
 // The shell: start-up and shut-down orders, the main loop, failures and the error box.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "app/error_text.h"
 #include "tests/support/viewer_harness.h"
@@ -26,12 +26,12 @@ TEST(ShellStartup, CreatesWindowThenBothDisplaysInOrderAndBlanksThemWhite) {
   ViewerHarness h;
   auto viewer = h.MakeViewer();
   ASSERT_TRUE(viewer->Init());
-  EXPECT_THAT(h.log.entries(),
-              ElementsAre("window: register Direct3D aplikace", "window: create Direct3D aplikace", "window: show",
-                          "display: create system 0", "display: create device on adapter 1",
-                          "display: clear adapter 1", "display: present adapter 1", "display: create system 1",
-                          "display: create device on adapter 0", "display: clear adapter 0",
-                          "display: present adapter 0"));
+  EXPECT_THAT(
+      h.log.entries(),
+      ElementsAre("window: register Direct3D aplikace", "window: create Direct3D aplikace", "window: show",
+                  "display: create system 0", "display: create device on adapter 1", "display: clear adapter 1",
+                  "display: present adapter 1", "display: create system 1", "display: create device on adapter 0",
+                  "display: clear adapter 0", "display: present adapter 0"));
   for (int adapter : {0, 1}) {
     const fake::DeviceScript& d = h.display->adapters[adapter];
     EXPECT_EQ(d.clears, 1);
@@ -73,11 +73,11 @@ TEST(ShellShutdown, ReleasesSideOneBeforeSideTwoDeviceBeforeSystemAndMinimisesTh
   ASSERT_TRUE(viewer->Init());
   h.log.Clear();
   viewer->Shutdown();
-  EXPECT_THAT(h.log.entries(), ElementsAre("display: release device on adapter 1", "display: release system 0",
-                                           "display: release device on adapter 0", "display: release system 1",
-                                           "window: minimise"));
-  EXPECT_TRUE(viewer->frame1.empty() && viewer->staging1.empty() && viewer->mapX1.empty() &&
-              viewer->mapXY2.empty() && viewer->mapAlpha2.empty() && viewer->frame2.empty());
+  EXPECT_THAT(h.log.entries(),
+              ElementsAre("display: release device on adapter 1", "display: release system 0",
+                          "display: release device on adapter 0", "display: release system 1", "window: minimise"));
+  EXPECT_TRUE(viewer->frame1.empty() && viewer->staging1.empty() && viewer->mapX1.empty() && viewer->mapXY2.empty() &&
+              viewer->mapAlpha2.empty() && viewer->frame2.empty());
   EXPECT_EQ(viewer->device1, nullptr);
   EXPECT_EQ(viewer->direct3D2, nullptr);
 

@@ -23,8 +23,8 @@ struct ProgramRun {
 };
 
 ProgramRun Viewer(const std::string& arguments, const TempDir& dir) {
-  const std::string command = std::string(VIEWER_BINARY_DIR) + "/stereo-viewer " + arguments + " >" +
-                              dir.File("out") + " 2>" + dir.File("err");
+  const std::string command =
+      std::string(VIEWER_BINARY_DIR) + "/stereo-viewer " + arguments + " >" + dir.File("out") + " 2>" + dir.File("err");
   ProgramRun run;
   const int status = std::system(command.c_str());
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -65,9 +65,9 @@ TEST(ViewerProgram, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrop
   ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
   ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
   const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
-                             " --identity-maps --headless --passes 120 --trace " + dir.File("trace.csv") +
-                             " --snapshot " + dir.File("shots"),
-                         dir);
+                                    " --identity-maps --headless --passes 120 --trace " + dir.File("trace.csv") +
+                                    " --snapshot " + dir.File("shots"),
+                                dir);
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
   ASSERT_EQ(trace.size(), 120u);
@@ -106,12 +106,11 @@ TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
 TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
   TempDir dir;
   cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));
-  for (const std::string& arguments :
-       {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
-        std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
-        "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
-        "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
-        "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv")}) {
+  for (const std::string& arguments : {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
+                                       std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
+                                       "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
+                                       "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
+                                       "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv")}) {
     const ProgramRun run = Viewer(arguments, dir);
     EXPECT_EQ(run.code, 2) << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;

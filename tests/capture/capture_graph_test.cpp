@@ -1,7 +1,7 @@
 // The shared graph objects: filter graph, builder, sample grabber, colour converter, device source.
 #include <atomic>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <thread>
 
@@ -236,7 +236,8 @@ TEST(CaptureGraphBuilderTest, PreviewPinConnectsDirectlyAndCapturePinGetsATee) {
 
   Chain captureOnly(MakeVideoType(MEDIASUBTYPE_RGB24, 4, 2), false);
   ASSERT_EQ(captureOnly.Render(), S_OK);
-  EXPECT_EQ(Names(*captureOnly.graph), (std::vector<std::string>{"Smart Tee", "NullRenderer", "Sample Grabber", "Source"}));
+  EXPECT_EQ(Names(*captureOnly.graph),
+            (std::vector<std::string>{"Smart Tee", "NullRenderer", "Sample Grabber", "Source"}));
   captureOnly.graph->Run();
   captureOnly.device->Feed(std::vector<std::uint8_t>(24, 3));
   EXPECT_EQ(captureOnly.renderer->SamplesRendered(), 1);
@@ -247,7 +248,8 @@ TEST(CaptureGraphBuilderTest, FindsStreamConfigurationsAndCrossbarsByPin) {
   std::shared_ptr<StreamConfig> config;
   EXPECT_EQ(chain.builder.FindStreamConfig(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, chain.source.get(), &config), S_OK);
   EXPECT_NE(config, nullptr);
-  EXPECT_EQ(chain.builder.FindStreamConfig(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source.get(), &config), E_FAIL);
+  EXPECT_EQ(chain.builder.FindStreamConfig(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source.get(), &config),
+            E_FAIL);
   EXPECT_EQ(config, nullptr);
   EXPECT_EQ(chain.builder.FindStreamConfig(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, chain.source.get(), &config),
             E_FAIL);
@@ -258,8 +260,9 @@ TEST(CaptureGraphBuilderTest, FindsStreamConfigurationsAndCrossbarsByPin) {
 TEST(CaptureGraphBuilderTest, RenderStreamNeedsTheFiltersInItsGraph) {
   Chain chain(MakeVideoType(MEDIASUBTYPE_RGB24, 4, 2), true);
   auto stray = std::make_shared<NullRendererFilter>();
-  EXPECT_EQ(chain.builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source.get(), nullptr, stray.get()),
-            VFW_E_NOT_IN_GRAPH);
+  EXPECT_EQ(
+      chain.builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source.get(), nullptr, stray.get()),
+      VFW_E_NOT_IN_GRAPH);
   StandardCaptureGraphBuilder unset;
   EXPECT_EQ(unset.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source.get(), nullptr, stray.get()),
             E_UNEXPECTED);
@@ -313,8 +316,8 @@ std::vector<std::uint8_t> Converted(const MediaType& format, std::vector<std::ui
 TEST(ColorConverterTest, Rgb32BottomUpLosesItsFourthByteAndKeepsTheRowOrder) {
   // 2 x 2, rows bottom first: (1 2 3 x)(4 5 6 x) / (7 8 9 x)(10 11 12 x).
   HRESULT hr;
-  const auto out = Converted(MakeVideoType(MEDIASUBTYPE_RGB32, 2, 2),
-                             {1, 2, 3, 99, 4, 5, 6, 99, 7, 8, 9, 99, 10, 11, 12, 99}, &hr);
+  const auto out =
+      Converted(MakeVideoType(MEDIASUBTYPE_RGB32, 2, 2), {1, 2, 3, 99, 4, 5, 6, 99, 7, 8, 9, 99, 10, 11, 12, 99}, &hr);
   ASSERT_EQ(hr, S_OK);
   EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 }

@@ -58,7 +58,8 @@ class CaptureFixture : public testing::Test {
   CaptureFixture() : system(std::make_shared<fake::FakeCameraSystem>()) {}
 
   capture::CaptureManager& Manager() {
-    if (!manager) manager = std::make_unique<capture::CaptureManager>(std::make_unique<fake::ScriptedCaptureBackend>(system));
+    if (!manager)
+      manager = std::make_unique<capture::CaptureManager>(std::make_unique<fake::ScriptedCaptureBackend>(system));
     return *manager;
   }
 

@@ -34,12 +34,11 @@ TEST_P(ConvertPixelsFlags, TwoByTwoFrame) {
   EXPECT_EQ(Convert(kTwoByTwo, 2, 2, c.swap, c.flip, 13), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllCombinations, ConvertPixelsFlags,
-    testing::Values(FlagCase{false, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
-                    FlagCase{false, true, {7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}},
-                    FlagCase{true, false, {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}},
-                    FlagCase{true, true, {9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}}));
+INSTANTIATE_TEST_SUITE_P(AllCombinations, ConvertPixelsFlags,
+                         testing::Values(FlagCase{false, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+                                         FlagCase{false, true, {7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}},
+                                         FlagCase{true, false, {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}},
+                                         FlagCase{true, true, {9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}}));
 
 TEST(ConvertPixelsTest, OneRowIsTheSameWithAndWithoutFlip) {
   Bytes row(5 * 3);

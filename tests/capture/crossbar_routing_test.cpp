@@ -54,8 +54,8 @@ TEST_F(CrossbarRoutingTest, WebcamNeedsNoCrossbar) {
 }
 
 TEST_F(CrossbarRoutingTest, CompositeInputIsRoutedToOutputZero) {
-  fake::CameraScript& card = Card({capture::PhysConn_Video_Tuner, capture::PhysConn_Video_SVideo,
-                                   capture::PhysConn_Video_Composite});
+  fake::CameraScript& card =
+      Card({capture::PhysConn_Video_Tuner, capture::PhysConn_Video_SVideo, capture::PhysConn_Video_Composite});
   EXPECT_EQ(OpenRouted(),
             "SETUP: Checking crossbar\n"
             "SETUP: You are not a webcam! Setting Crossbar\n"
@@ -128,17 +128,17 @@ TEST_F(CrossbarRoutingTest, RouteResultIsReturned) {
   capture::CaptureDevice record;
   ASSERT_EQ(Manager().FindDevice(&source, 0, record.deviceNameW, record.deviceName), capture::S_OK);
   capture::StandardCaptureGraphBuilder builder;
-  EXPECT_EQ(Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite,
-                                    capture::PIN_CATEGORY_CAPTURE),
-            capture::E_ACCESSDENIED);
+  EXPECT_EQ(
+      Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite, capture::PIN_CATEGORY_CAPTURE),
+      capture::E_ACCESSDENIED);
   // A category the source has no pin of finds no crossbar to route.
-  EXPECT_EQ(Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite,
-                                    capture::PIN_CATEGORY_PREVIEW),
-            capture::E_FAIL);
+  EXPECT_EQ(
+      Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite, capture::PIN_CATEGORY_PREVIEW),
+      capture::E_FAIL);
   card.routeResult = capture::S_OK;
-  EXPECT_EQ(Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite,
-                                    capture::PIN_CATEGORY_CAPTURE),
-            capture::S_OK);
+  EXPECT_EQ(
+      Manager().RouteCrossbar(&builder, source.get(), capture::PhysConn_Video_Composite, capture::PIN_CATEGORY_CAPTURE),
+      capture::S_OK);
   EXPECT_EQ(card.routes, (std::vector<std::pair<long, long>>{{0, 1}}));
 }
 

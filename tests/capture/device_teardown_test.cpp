@@ -250,13 +250,14 @@ TEST_F(DeviceTeardownTest, ManagerDestructionTearsDownEverySlotAndEndsItsUse) {
   VerboseScope verbose;
   StdoutCapture output;
   manager.reset();
-  EXPECT_EQ(output.Take(), "\nSETUP: Disconnecting device 1\n"
-                           "SETUP: freeing Grabber Callback\n"
-                           "SETUP: freeing Grabber  \n"
-                           "SETUP: freeing Control   \n"
-                           "SETUP: freeing Media Type  \n" +
-                               Removed("Smart Tee") + Removed("NullRenderer") + Removed("Sample Grabber") +
-                               Removed("Right") + kGraphsFreed + "SETUP: Device 1 disconnected and freed\n\n");
+  EXPECT_EQ(output.Take(),
+            "\nSETUP: Disconnecting device 1\n"
+            "SETUP: freeing Grabber Callback\n"
+            "SETUP: freeing Grabber  \n"
+            "SETUP: freeing Control   \n"
+            "SETUP: freeing Media Type  \n" +
+                Removed("Smart Tee") + Removed("NullRenderer") + Removed("Sample Grabber") + Removed("Right") +
+                kGraphsFreed + "SETUP: Device 1 disconnected and freed\n\n");
   EXPECT_EQ(capture::comUseCount, users - 1);
   EXPECT_EQ(system->Camera(1).sourcesAlive.load(), 0);
 }

@@ -79,13 +79,15 @@ TEST_F(FormatNegotiationTest, EquallyCloseCandidatesKeepTheSmaller) {
 }
 
 TEST_F(FormatNegotiationTest, EquallyCloseCapabilitiesKeepTheFirst) {
-  Camera({fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 600, 480), fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 700, 480)});
+  Camera(
+      {fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 600, 480), fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 700, 480)});
   Open(650, 480);
   EXPECT_EQ(FrameSize(), std::make_pair(600, 480));
 }
 
 TEST_F(FormatNegotiationTest, ExactAxesInDifferentCapabilitiesAreNotExact) {
-  Camera({fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 1024, 600), fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 800, 768)});
+  Camera({fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 1024, 600),
+          fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 800, 768)});
   EXPECT_EQ(Open(1024, 768).find("SETUP: 1024 by 768 not supported closest supported size is 1024 600\n"), 0u);
   EXPECT_EQ(FrameSize(), std::make_pair(1024, 600));
 }
@@ -93,8 +95,8 @@ TEST_F(FormatNegotiationTest, ExactAxesInDifferentCapabilitiesAreNotExact) {
 TEST_F(FormatNegotiationTest, ExactCapabilityEndsTheSearch) {
   fake::Capability unreadable = fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 1, 1);
   unreadable.result = capture::E_FAIL;
-  Camera({fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 320, 240), fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 640, 480),
-          unreadable});
+  Camera({fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 320, 240),
+          fake::FixedSize(capture::MEDIASUBTYPE_RGB24, 640, 480), unreadable});
   EXPECT_EQ(Open(640, 480).find("not supported"), std::string::npos);
   EXPECT_EQ(FrameSize(), std::make_pair(640, 480));
 }
@@ -256,8 +258,8 @@ TEST_F(FormatNegotiationTest, ClosestSizeMatchesAStepByStepWalk) {
         closestH = bestH;
       }
     }
-    const std::pair<int, int> expected = exact ? std::make_pair(askedW, askedH)
-                                               : std::make_pair(static_cast<int>(closestW), static_cast<int>(closestH));
+    const std::pair<int, int> expected =
+        exact ? std::make_pair(askedW, askedH) : std::make_pair(static_cast<int>(closestW), static_cast<int>(closestH));
 
     fake::CameraScript& camera = Camera(capabilities);
     camera.capture.accepts = [](const capture::MediaType&) { return true; };

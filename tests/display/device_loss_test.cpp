@@ -9,8 +9,8 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using display_test::DisplayHarness;
+using ::testing::ElementsAre;
 using namespace std::chrono_literals;
 
 class DeviceLossTest : public ::testing::Test {
@@ -96,8 +96,7 @@ INSTANTIATE_TEST_SUITE_P(AskedBy, ResetRequestTest, ::testing::Values(1, 0),
                          });
 
 TEST_F(DeviceLossTest, SwitchedAwayAndBackLostPassesThenOneResetThenDrawing) {
-  side1().cooperativeLevels = {display::D3DERR_DEVICELOST, display::D3DERR_DEVICELOST,
-                               display::D3DERR_DEVICENOTRESET};
+  side1().cooperativeLevels = {display::D3DERR_DEVICELOST, display::D3DERR_DEVICELOST, display::D3DERR_DEVICENOTRESET};
 
   for (int pass = 0; pass < 4; ++pass) viewer->FrameStep();
 

@@ -8,8 +8,8 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using display_test::DisplayHarness;
+using ::testing::ElementsAre;
 
 TEST(CreateDisplays, Side1OnAdapter1ThenSide2OnAdapter0EachBlankedWhiteAndPresentedOnce) {
   DisplayHarness h;
@@ -18,11 +18,10 @@ TEST(CreateDisplays, Side1OnAdapter1ThenSide2OnAdapter0EachBlankedWhiteAndPresen
   ASSERT_TRUE(viewer.Init());
 
   EXPECT_TRUE(app::ErrorTextIsOk());
-  EXPECT_THAT(h.DisplayCalls(),
-              ElementsAre("display: create system 0", "display: create device on adapter 1", "display: clear adapter 1",
-                          "display: present adapter 1", "display: create system 1",
-                          "display: create device on adapter 0", "display: clear adapter 0",
-                          "display: present adapter 0"));
+  EXPECT_THAT(h.DisplayCalls(), ElementsAre("display: create system 0", "display: create device on adapter 1",
+                                            "display: clear adapter 1", "display: present adapter 1",
+                                            "display: create system 1", "display: create device on adapter 0",
+                                            "display: clear adapter 0", "display: present adapter 0"));
   ASSERT_NE(viewer.window, nullptr);
   for (int adapter : {1, 0}) {
     SCOPED_TRACE(adapter);

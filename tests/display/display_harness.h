@@ -67,9 +67,9 @@ class DisplayHarness {
   }
 
   int QuitRequests() const {
-    return static_cast<int>(std::count_if(windows->queue.begin(), windows->queue.end(), [](const app::WindowMessage& m) {
-      return m.kind == app::WindowMessage::Kind::Quit;
-    }));
+    return static_cast<int>(
+        std::count_if(windows->queue.begin(), windows->queue.end(),
+                      [](const app::WindowMessage& m) { return m.kind == app::WindowMessage::Kind::Quit; }));
   }
 
   // Declared first so that it outlives the viewer, whose shut-down still records into it.
@@ -84,15 +84,15 @@ class DisplayHarness {
 inline void FillTellingFrame(cv::Mat& frame, int side) {
   for (int r = 0; r < frame.rows; ++r)
     for (int c = 0; c < frame.cols; ++c)
-      frame.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<std::uint8_t>(c & 0xFF),
-                                            static_cast<std::uint8_t>((c >> 8) | (side << 4)),
-                                            static_cast<std::uint8_t>((r * 7) & 0xFF));
+      frame.at<cv::Vec3b>(r, c) =
+          cv::Vec3b(static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>((c >> 8) | (side << 4)),
+                    static_cast<std::uint8_t>((r * 7) & 0xFF));
 }
 
 // Checks that an 800 x 600 view with rows `pitch` bytes apart holds `crop` of `frame`, each pixel as
 // blue, green, red, 255. Reports the first mismatch.
 inline ::testing::AssertionResult ViewShows(const std::uint8_t* view, std::size_t pitch, const cv::Mat& frame,
-                                             const cv::Rect& crop) {
+                                            const cv::Rect& crop) {
   int mismatches = 0;
   std::ostringstream first;
   for (int r = 0; r < crop.height; ++r) {
@@ -103,8 +103,8 @@ inline ::testing::AssertionResult ViewShows(const std::uint8_t* view, std::size_
       if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != 255) {
         if (mismatches++ == 0)
           first << "view pixel (x " << c << ", y " << r << ") is " << int(got[0]) << "," << int(got[1]) << ","
-                << int(got[2]) << "," << int(got[3]) << " but frame pixel (x " << crop.x + c << ", y "
-                << crop.y + r << ") is " << int(want[0]) << "," << int(want[1]) << "," << int(want[2]) << ",255";
+                << int(got[2]) << "," << int(got[3]) << " but frame pixel (x " << crop.x + c << ", y " << crop.y + r
+                << ") is " << int(want[0]) << "," << int(want[1]) << "," << int(want[2]) << ",255";
       }
     }
   }

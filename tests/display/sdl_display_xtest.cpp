@@ -3,10 +3,10 @@
 // Without a server, or with another number of displays than a test needs, the test skips.
 #include <SDL.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -232,8 +232,7 @@ TEST_F(SdlDisplayXTest, SingleDisplayCannotTakeTheSide1Device) {
 TEST_F(SdlDisplayXTest, WindowedModePlacesBothViewsSideBySideOnTheFirstDisplay) {
   SDL_Rect first{};
   ASSERT_EQ(SDL_GetDisplayBounds(0, &first), 0) << SDL_GetError();
-  app::StereoViewer& viewer =
-      StartViewer({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
+  app::StereoViewer& viewer = StartViewer({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
   ASSERT_NE(viewer.device1, nullptr);
   ASSERT_NE(viewer.device2, nullptr);
 

@@ -101,7 +101,10 @@ TEST(ConvergenceFollower, RoundsHalvesToEven) {
   EXPECT_DOUBLE_EQ(state.followerValue, 2.500000037252903);
 
   // Exact halves held in the dead band round to the even neighbour.
-  const struct { double value; int expected; } halves[] = {{2.5, 2}, {3.5, 4}, {0.5, 0}, {7.5, 8}};
+  const struct {
+    double value;
+    int expected;
+  } halves[] = {{2.5, 2}, {3.5, 4}, {0.5, 0}, {7.5, 8}};
   for (const auto& half : halves) {
     FollowerState held;
     held.followerValue = half.value;

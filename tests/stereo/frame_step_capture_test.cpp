@@ -86,7 +86,9 @@ TEST_F(FrameStepCapture, ShowsTheSameViewsAsTheStraightforwardPipeline) {
     const bool both = pass % 3 != 2;  // some passes bring no frame from camera 2
     for (StereoRig* rig : {&fast, &reference}) {
       ASSERT_TRUE(rig->Deliver(0, left));
-      if (both) ASSERT_TRUE(rig->Deliver(1, right));
+      if (both) {
+        ASSERT_TRUE(rig->Deliver(1, right));
+      }
     }
     fast.viewer->FrameStep();
     cv::Mat views[2];

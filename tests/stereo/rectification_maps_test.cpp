@@ -1,7 +1,7 @@
 // Reading the map files: the formats that must load, and every bad file refused without a crash.
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BadMap{"Missing", "", true}, BadMap{"Empty", ""},
                     BadMap{"Truncated", kGood.substr(0, kGood.size() / 2)},
                     BadMap{"NotXml", "this is not a matrix\n\x01\x02"},
-                    BadMap{"NodeIsANumber", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m>42</m>\n</opencv_storage>\n"},
+                    BadMap{"NodeIsANumber",
+                           "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m>42</m>\n</opencv_storage>\n"},
                     BadMap{"DoubleElements", OldFormatMatrix("m", 3, 4, "d", Ramp(12))},
                     BadMap{"TwoChannels", OldFormatMatrix("m", 3, 2, "\"2f\"", Ramp(12))},
                     BadMap{"WrongSize", OldFormatMatrix("m", 4, 3, "f", Ramp(12))},
@@ -102,9 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // Claims a gigantic matrix: refused on its header, before anything is allocated.
                     BadMap{"HugeHeader", OldFormatMatrix("m", 200000, 200000, "f", Ramp(12))},
                     BadMap{"NegativeSize", OldFormatMatrix("m", -3, 4, "f", Ramp(12))},
-                    BadMap{"GarbageValues", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m type_id=\"opencv-matrix\">"
-                                            "<rows>3</rows><cols>4</cols><dt>f</dt><data>a b c d e f g h i j k l"
-                                            "</data></m>\n</opencv_storage>\n"}),
+                    BadMap{"GarbageValues",
+                           "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m type_id=\"opencv-matrix\">"
+                           "<rows>3</rows><cols>4</cols><dt>f</dt><data>a b c d e f g h i j k l"
+                           "</data></m>\n</opencv_storage>\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Full-size maps are large; write one valid set for the viewer tests below and reuse it.
@@ -114,7 +116,8 @@ class ViewerMaps : public testing::Test {
     dir_ = new TempDir;
     cv::Mat x, y;
     stereo::MakeIdentityMaps(768, 1024, &x, &y);
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(stereo::SaveMap(dir_->File(stereo::kMapFileNames[i]), i % 2 ? y : x, nullptr));
+    for (int i = 0; i < 4; ++i)
+      ASSERT_TRUE(stereo::SaveMap(dir_->File(stereo::kMapFileNames[i]), i % 2 ? y : x, nullptr));
   }
   static void TearDownTestSuite() { delete dir_; }
 

@@ -38,10 +38,10 @@ void WarpMaps(double degrees, double scale, cv::Mat* mapX, cv::Mat* mapY) {
   mapY->create(768, 1024, CV_32FC1);
   for (int r = 0; r < 768; ++r)
     for (int c = 0; c < 1024; ++c) {
-      mapX->at<float>(r, c) = static_cast<float>(rotation.at<double>(0, 0) * c + rotation.at<double>(0, 1) * r +
-                                                 rotation.at<double>(0, 2));
-      mapY->at<float>(r, c) = static_cast<float>(rotation.at<double>(1, 0) * c + rotation.at<double>(1, 1) * r +
-                                                 rotation.at<double>(1, 2));
+      mapX->at<float>(r, c) =
+          static_cast<float>(rotation.at<double>(0, 0) * c + rotation.at<double>(0, 1) * r + rotation.at<double>(0, 2));
+      mapY->at<float>(r, c) =
+          static_cast<float>(rotation.at<double>(1, 0) * c + rotation.at<double>(1, 1) * r + rotation.at<double>(1, 2));
     }
 }
 

@@ -34,8 +34,10 @@ TEST(StagedFiles, CommitPutsEveryFileInPlace) {
   std::string reason;
   {
     StagedFiles files(dir.path());
-    ASSERT_TRUE(files.Stage("a.txt", [](const std::string& p, std::string*) { return WriteText(p, "new a"); }, &reason));
-    ASSERT_TRUE(files.Stage("b.txt", [](const std::string& p, std::string*) { return WriteText(p, "new b"); }, &reason));
+    ASSERT_TRUE(files.Stage(
+        "a.txt", [](const std::string& p, std::string*) { return WriteText(p, "new a"); }, &reason));
+    ASSERT_TRUE(files.Stage(
+        "b.txt", [](const std::string& p, std::string*) { return WriteText(p, "new b"); }, &reason));
     EXPECT_EQ(Slurp(dir / "a.txt"), "old a") << "nothing replaced before the commit";
     EXPECT_EQ(Sorted(dir.Entries()), (std::vector<std::string>{".a.txt.new", ".b.txt.new", "a.txt"}));
     ASSERT_TRUE(files.Commit(&reason)) << reason;
@@ -51,7 +53,8 @@ TEST(StagedFiles, AFailedStageLeavesTheDirectoryAsItWas) {
   std::string reason;
   {
     StagedFiles files(dir.path());
-    ASSERT_TRUE(files.Stage("a.txt", [](const std::string& p, std::string*) { return WriteText(p, "new a"); }, &reason));
+    ASSERT_TRUE(files.Stage(
+        "a.txt", [](const std::string& p, std::string*) { return WriteText(p, "new a"); }, &reason));
     auto halfWritten = [](const std::string& p, std::string* why) {
       WriteText(p, "partial");
       *why = "disk full";

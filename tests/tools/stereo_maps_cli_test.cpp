@@ -65,7 +65,8 @@ TEST(StereoMapsCommandLine, RefusesWhatItCannotUse) {
   EXPECT_EQ(Refused({"identity", "--colour", "red"}), "unknown option --colour for identity (see stereo-maps --help)");
   EXPECT_EQ(Refused({"identity", "--out", "a", "b"}),
             "unexpected argument 'b' after --out (quote a glob so the shell leaves it alone)");
-  const std::vector<std::string> complete = {"calibrate", "--left", "l", "--right", "r", "--board", "9x6", "--square", "1"};
+  const std::vector<std::string> complete = {"calibrate", "--left", "l",        "--right", "r",
+                                             "--board",   "9x6",    "--square", "1"};
   for (size_t drop : {1u, 3u, 5u, 7u}) {
     std::vector<std::string> args = complete;
     args.erase(args.begin() + static_cast<long>(drop), args.begin() + static_cast<long>(drop) + 2);

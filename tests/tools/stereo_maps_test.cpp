@@ -163,8 +163,9 @@ TEST(StereoMapsIdentity, WritesMapsTheViewerAccepts) {
   for (int i = 0; i < 4; ++i) {
     cv::Mat map;
     std::string reason;
-    ASSERT_TRUE(stereo::LoadMap(out / stereo::kMapFileNames[i], stereo::kFrameHeight, stereo::kFrameWidth, &map,
-                                &reason)) << reason;
+    ASSERT_TRUE(
+        stereo::LoadMap(out / stereo::kMapFileNames[i], stereo::kFrameHeight, stereo::kFrameWidth, &map, &reason))
+        << reason;
     EXPECT_EQ(cv::norm(map, i % 2 == 0 ? expectedX : expectedY, cv::NORM_INF), 0.0);
   }
   EXPECT_EQ(out.Entries().size(), 4u);

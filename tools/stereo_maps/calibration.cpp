@@ -43,8 +43,7 @@ std::vector<cv::Point3f> BoardPoints(cv::Size board, double squareSize) {
 
 }  // namespace
 
-bool ExpandPatterns(const std::vector<std::string>& patterns, std::vector<std::string>* paths,
-                    std::string* reason) {
+bool ExpandPatterns(const std::vector<std::string>& patterns, std::vector<std::string>* paths, std::string* reason) {
   for (const std::string& pattern : patterns) {
     glob_t found{};
     // NOLINTNEXTLINE(concurrency-mt-unsafe): the command-line tool expands its patterns before any thread runs
@@ -85,8 +84,8 @@ bool LoadPairs(const std::vector<std::string>& lefts, const std::vector<std::str
       first = path;
       *imageSize = image->size();
     } else if (image->size() != *imageSize) {
-      *reason = "'" + path + "' is " + SizeText(image->size()) + " but '" + first + "' is " +
-                SizeText(*imageSize) + ": all images must have one size";
+      *reason = "'" + path + "' is " + SizeText(image->size()) + " but '" + first + "' is " + SizeText(*imageSize) +
+                ": all images must have one size";
       return false;
     }
     return true;
@@ -158,10 +157,9 @@ bool Calibrate(const BoardViews& views, cv::Size imageSize, cv::Size board, doub
     c.leftError = cv::calibrateCamera(objectPoints, views.left, imageSize, c.K1, c.D1, rotations, translations);
     c.rightError = cv::calibrateCamera(objectPoints, views.right, imageSize, c.K2, c.D2, rotations, translations);
     // Each camera's own calibration is the starting point; the joint fit refines all of it.
-    c.stereoError = cv::stereoCalibrate(
-        objectPoints, views.left, views.right, c.K1, c.D1, c.K2, c.D2, imageSize, c.R, c.T, c.E, c.F,
-        cv::CALIB_USE_INTRINSIC_GUESS,
-        cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-6));
+    c.stereoError = cv::stereoCalibrate(objectPoints, views.left, views.right, c.K1, c.D1, c.K2, c.D2, imageSize, c.R,
+                                        c.T, c.E, c.F, cv::CALIB_USE_INTRINSIC_GUESS,
+                                        cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-6));
     // alpha 0: every pixel of the rectified frames comes from the cameras, no black wedges.
     cv::stereoRectify(c.K1, c.D1, c.K2, c.D2, imageSize, c.R, c.T, c.R1, c.R2, c.P1, c.P2, c.Q,
                       cv::CALIB_ZERO_DISPARITY, 0.0, imageSize);

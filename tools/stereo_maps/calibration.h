@@ -14,8 +14,7 @@ namespace stereo_maps {
 
 // Expands globs (or plain names) in order; each pattern's matches are sorted. False when a
 // pattern matches nothing.
-bool ExpandPatterns(const std::vector<std::string>& patterns, std::vector<std::string>* paths,
-                    std::string* reason);
+bool ExpandPatterns(const std::vector<std::string>& patterns, std::vector<std::string>* paths, std::string* reason);
 
 struct ImagePair {
   std::string leftPath, rightPath;
@@ -43,11 +42,11 @@ BoardViews FindBoards(const std::vector<ImagePair>& pairs, cv::Size board, std::
 struct StereoCalibration {
   cv::Size imageSize, board;
   double squareSize = 0.0;
-  cv::Mat K1, D1, K2, D2;    // intrinsics and distortion of the left and right camera
-  cv::Mat R, T, E, F;        // the right camera relative to the left
-  cv::Mat R1, R2, P1, P2, Q; // rectification
+  cv::Mat K1, D1, K2, D2;     // intrinsics and distortion of the left and right camera
+  cv::Mat R, T, E, F;         // the right camera relative to the left
+  cv::Mat R1, R2, P1, P2, Q;  // rectification
   double leftError = 0.0, rightError = 0.0, stereoError = 0.0;  // RMS reprojection, pixels
-  MapSet maps;               // mx1, my1, mx2, my2 at imageSize
+  MapSet maps;                                                  // mx1, my1, mx2, my2 at imageSize
 };
 
 // Calibrates both cameras, then the pair, rectifies and builds the float maps. Needs at least

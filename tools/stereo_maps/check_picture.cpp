@@ -9,8 +9,7 @@
 
 namespace stereo_maps {
 
-bool Rectify(const cv::Mat& image, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat* rectified,
-             std::string* reason) {
+bool Rectify(const cv::Mat& image, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat* rectified, std::string* reason) {
   if (mapX.size() != image.size() || mapY.size() != image.size() || mapX.type() != CV_32FC1 ||
       mapY.type() != CV_32FC1) {
     *reason = "the maps do not fit the image";

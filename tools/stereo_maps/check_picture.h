@@ -11,8 +11,7 @@ namespace stereo_maps {
 inline constexpr int kGuideSpacing = 32;
 
 // Remaps `image` with float maps of its own size (bilinear, outside black).
-bool Rectify(const cv::Mat& image, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat* rectified,
-             std::string* reason);
+bool Rectify(const cv::Mat& image, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat* rectified, std::string* reason);
 
 // Left and right (same size, grey or colour) next to each other in colour, a green line across
 // both every kGuideSpacing rows, starting at row kGuideSpacing / 2.

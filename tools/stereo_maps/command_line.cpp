@@ -109,8 +109,7 @@ bool ParseIdentity(const std::vector<Option>& options, IdentityOptions* out, std
   for (const Option& option : options) {
     if (!NoExtra(option, error)) return false;
     if (option.name == "size") {
-      if (!ParseSize(option.value, &out->size))
-        return Fail(error, "--size '" + option.value + "' is not WIDTHxHEIGHT");
+      if (!ParseSize(option.value, &out->size)) return Fail(error, "--size '" + option.value + "' is not WIDTHxHEIGHT");
     } else if (option.name == "out") {
       out->outDir = option.value;
     } else {

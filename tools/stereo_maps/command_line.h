@@ -16,10 +16,10 @@ struct IdentityOptions {
 };
 
 struct CalibrateOptions {
-  std::vector<std::string> leftPatterns;   // globs, or names the shell already expanded
+  std::vector<std::string> leftPatterns;  // globs, or names the shell already expanded
   std::vector<std::string> rightPatterns;
-  cv::Size board;                          // inner corners: columns x rows
-  double squareSize = 0.0;                 // in the unit the translation is wanted in
+  cv::Size board;           // inner corners: columns x rows
+  double squareSize = 0.0;  // in the unit the translation is wanted in
   std::string outDir = ".";
 };
 

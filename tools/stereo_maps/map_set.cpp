@@ -43,8 +43,7 @@ StagedFiles::~StagedFiles() {
   for (const Entry& entry : entries_) fs::remove(entry.staging, ec);
 }
 
-bool StagedFiles::Stage(const std::string& name,
-                        const std::function<bool(const std::string&, std::string*)>& write,
+bool StagedFiles::Stage(const std::string& name, const std::function<bool(const std::string&, std::string*)>& write,
                         std::string* reason) {
   Entry entry{dir_ / ("." + name + ".new"), dir_ / name};
   entries_.push_back(entry);  // remembered first, so even a partial file is cleaned up

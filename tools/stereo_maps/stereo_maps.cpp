@@ -29,9 +29,8 @@ std::string DirText(const std::string& dir) { return dir.empty() ? "." : dir; }
 
 void WarnUnlessViewerSize(cv::Size size, std::ostream& err) {
   if (size == cv::Size(kViewerWidth, kViewerHeight)) return;
-  err << "stereo-maps: warning: these maps are " << SizeText(size) << "; the viewer needs "
-      << kViewerWidth << " x " << kViewerHeight
-      << " and will refuse them (take the photos with the cameras at that size)" << std::endl;
+  err << "stereo-maps: warning: these maps are " << SizeText(size) << "; the viewer needs " << kViewerWidth << " x "
+      << kViewerHeight << " and will refuse them (take the photos with the cameras at that size)" << std::endl;
 }
 
 std::ostream& operator<<(std::ostream& out, const Misalignment& m) {
@@ -104,11 +103,11 @@ int RunCalibrate(const CalibrateOptions& options, std::ostream& out, std::ostrea
   for (size_t i = 0; i < r.usedPairs.size(); ++i) out << (i ? ", " : " ") << r.usedPairs[i];
   out << "\n";
   out << "reprojection error: " << std::fixed << std::setprecision(3) << calibration.stereoError
-      << " px RMS (left camera alone " << calibration.leftError << ", right camera alone "
-      << calibration.rightError << ")\n";
+      << " px RMS (left camera alone " << calibration.leftError << ", right camera alone " << calibration.rightError
+      << ")\n";
   out << "vertical misalignment after rectification: " << r.misalignment << "\n";
-  out << "wrote mx1.xml my1.xml mx2.xml my2.xml " << kCalibrationFile << " to " << DirText(options.outDir)
-      << " (" << SizeText(imageSize) << ")" << std::endl;
+  out << "wrote mx1.xml my1.xml mx2.xml my2.xml " << kCalibrationFile << " to " << DirText(options.outDir) << " ("
+      << SizeText(imageSize) << ")" << std::endl;
   WarnUnlessViewerSize(imageSize, err);
   return kExitSuccess;
 }
@@ -132,7 +131,8 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err, 
 
   MapSet maps;
   for (size_t i = 0; i < maps.size(); ++i) {
-    const std::string path = (fs::path(options.mapsDir.empty() ? "." : options.mapsDir) / stereo::kMapFileNames[i]).string();
+    const std::string path =
+        (fs::path(options.mapsDir.empty() ? "." : options.mapsDir) / stereo::kMapFileNames[i]).string();
     std::string reason;
     if (!stereo::LoadMap(path, left.rows, left.cols, &maps[i], &reason))
       // NOLINTNEXTLINE(performance-inefficient-string-concatenation): an error message, built once
@@ -172,15 +172,10 @@ int RunStereoMaps(const std::vector<std::string>& args, std::ostream& out, std::
   std::string error;
   if (!ParseCommandLine(args, &line, &error)) return Error(err, error);
   switch (line.command) {
-    case Command::kHelp:
-      out << kUsage;
-      return kExitSuccess;
-    case Command::kIdentity:
-      return RunIdentity(line.identity, out, err);
-    case Command::kCalibrate:
-      return RunCalibrate(line.calibrate, out, err);
-    case Command::kCheck:
-      return RunCheck(line.check, out, err);
+    case Command::kHelp: out << kUsage; return kExitSuccess;
+    case Command::kIdentity: return RunIdentity(line.identity, out, err);
+    case Command::kCalibrate: return RunCalibrate(line.calibrate, out, err);
+    case Command::kCheck: return RunCheck(line.check, out, err);
   }
   return kExitFailure;
 }

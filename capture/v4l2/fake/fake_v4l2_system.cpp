@@ -27,8 +27,7 @@ std::uint32_t BitsPerPixel(std::uint32_t pixelFormat) {
 }
 
 bool IsPlanar(std::uint32_t f) {
-  return f == V4L2_PIX_FMT_YUV420 || f == V4L2_PIX_FMT_YVU420 || f == V4L2_PIX_FMT_NV12 ||
-         f == V4L2_PIX_FMT_NV21;
+  return f == V4L2_PIX_FMT_YUV420 || f == V4L2_PIX_FMT_YVU420 || f == V4L2_PIX_FMT_NV12 || f == V4L2_PIX_FMT_NV21;
 }
 bool IsCompressed(std::uint32_t f) { return f == V4L2_PIX_FMT_MJPEG || f == V4L2_PIX_FMT_JPEG; }
 
@@ -39,7 +38,8 @@ std::uint32_t Snap(std::uint32_t value, std::uint32_t low, std::uint32_t high, s
 }
 
 long Distance(std::uint32_t w, std::uint32_t h, std::uint32_t tw, std::uint32_t th) {
-  return std::labs(static_cast<long>(w) - static_cast<long>(tw)) + std::labs(static_cast<long>(h) - static_cast<long>(th));
+  return std::labs(static_cast<long>(w) - static_cast<long>(tw)) +
+         std::labs(static_cast<long>(h) - static_cast<long>(th));
 }
 
 }  // namespace
@@ -411,9 +411,7 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
       input->type = source.type;
       return 0;
     }
-    case VIDIOC_G_INPUT:
-      *static_cast<int*>(arg) = static_cast<int>(input_);
-      return 0;
+    case VIDIOC_G_INPUT: *static_cast<int*>(arg) = static_cast<int>(input_); return 0;
     case VIDIOC_S_INPUT: {
       const int index = *static_cast<const int*>(arg);
       if (index < 0 || static_cast<std::size_t>(index) >= config_.inputs.size()) return EINVAL;
@@ -421,8 +419,7 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
       input_ = static_cast<std::uint32_t>(index);
       return 0;
     }
-    default:
-      return ENOTTY;
+    default: return ENOTTY;
   }
 }
 
@@ -493,9 +490,12 @@ void* FakeV4l2System::Mmap(std::size_t length, int prot, int flags, int fd, off_
   std::lock_guard lock(mutex_);
   FakeV4l2Device* device = DeviceOf(fd);
   int error = 0;
-  if (!device) error = EBADF;
-  else if (device->unplugged_) error = ENODEV;
-  else if (!(flags & MAP_SHARED) || length == 0 || offset % kOffsetStep != 0) error = EINVAL;
+  if (!device)
+    error = EBADF;
+  else if (device->unplugged_)
+    error = ENODEV;
+  else if (!(flags & MAP_SHARED) || length == 0 || offset % kOffsetStep != 0)
+    error = EINVAL;
   if (error == 0) {
     const auto index = static_cast<std::size_t>(offset / kOffsetStep);
     if (device->owner_ != fd || index >= device->buffers_.size() || length > device->buffers_[index].memory->size()) {

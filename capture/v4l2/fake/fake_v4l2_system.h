@@ -21,7 +21,7 @@ namespace capture {
 
 struct FakeV4l2FrameSize {
   std::uint32_t type = V4L2_FRMSIZE_TYPE_DISCRETE;
-  std::uint32_t width = 0, height = 0;  // discrete
+  std::uint32_t width = 0, height = 0;                      // discrete
   std::uint32_t minWidth = 0, maxWidth = 0, stepWidth = 0;  // stepwise and continuous
   std::uint32_t minHeight = 0, maxHeight = 0, stepHeight = 0;
   std::vector<std::uint32_t> framesPerSecond = {30};  // discrete frame intervals 1/fps
@@ -56,7 +56,7 @@ struct FakeV4l2DeviceConfig {
   // Lies. Each, when set, replaces what the format says.
   std::optional<std::uint32_t> bytesPerLine;
   std::optional<std::uint32_t> sizeImage;
-  std::optional<std::uint32_t> bufferBytes;  // bytes actually allocated per buffer
+  std::optional<std::uint32_t> bufferBytes;     // bytes actually allocated per buffer
   std::optional<std::uint32_t> queryBufLength;  // length QUERYBUF reports (mmap still checks the real size)
 };
 
@@ -67,7 +67,7 @@ struct FakeV4l2Frame {
       : bytes(std::move(frameBytes)), flags(frameFlags), bytesUsed(usedBytes) {}
 
   std::vector<std::uint8_t> bytes;
-  std::uint32_t flags = 0;                  // e.g. V4L2_BUF_FLAG_ERROR
+  std::uint32_t flags = 0;                 // e.g. V4L2_BUF_FLAG_ERROR
   std::optional<std::uint32_t> bytesUsed;  // a lie about the length; default: the bytes copied
 };
 
@@ -179,7 +179,7 @@ class FakeV4l2System final : public V4l2System {
   };
   FakeV4l2Device* DeviceOf(int fd) const;  // mutex held
 
-  mutable std::mutex mutex_;  // guards everything below and every device's state
+  mutable std::mutex mutex_;         // guards everything below and every device's state
   std::condition_variable changed_;  // a frame, a queued buffer, a stream change or an unplug
   std::vector<std::unique_ptr<FakeV4l2Device>> devices_;
   std::map<int, FakeV4l2Device*> descriptors_;

@@ -83,10 +83,10 @@ TEST(V4l2BackendTest, NamesAreDecodedFromUtf8AndAFullCardFieldNeedsNoTerminator)
 
 TEST(V4l2BackendTest, Utf8DecodingReplacesMalformedSequences) {
   EXPECT_EQ(Utf8ToUtf16("abc"), u"abc");
-  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x93\xB7"), u"\U0001F4F7");          // outside the BMP: a surrogate pair
-  EXPECT_EQ(Utf8ToUtf16("a\xC4"), u"a\uFFFD");                       // cut short
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");                // overlong
-  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFD\uFFFD\uFFFDx");    // an encoded surrogate
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x93\xB7"), u"\U0001F4F7");        // outside the BMP: a surrogate pair
+  EXPECT_EQ(Utf8ToUtf16("a\xC4"), u"a\uFFFD");                      // cut short
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");              // overlong
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFD\uFFFD\uFFFDx");  // an encoded surrogate
 }
 
 TEST(V4l2BackendTest, UnpluggedAndUnopenableNodesAreNotListed) {

@@ -84,8 +84,8 @@ TEST(V4l2SourceDeviceTest, StepwiseKeepsItsStepAndContinuousHasStepOne) {
 }
 
 TEST(V4l2SourceDeviceTest, ASizeOfferedOnlyAsMjpegIsStillOfferedAsRgb24) {
-  Opened opened = OpenCamera(CameraConfig({FakeFormat(V4L2_PIX_FMT_YUYV, {{640, 480}}),
-                                           FakeFormat(V4L2_PIX_FMT_MJPEG, {{1024, 768}, {640, 480}})}));
+  Opened opened = OpenCamera(CameraConfig(
+      {FakeFormat(V4L2_PIX_FMT_YUYV, {{640, 480}}), FakeFormat(V4L2_PIX_FMT_MJPEG, {{1024, 768}, {640, 480}})}));
   std::vector<SIZE> rgbSizes;
   for (const CapRecord& record : ReadCaps(opened.device->CaptureStream()))
     if (record.subtype == MEDIASUBTYPE_RGB24) rgbSizes.push_back(record.caps.MaxOutputSize);
@@ -141,17 +141,17 @@ TEST(V4l2SourceDeviceTest, SubtypesMapToTheirV4l2Formats) {
     std::uint32_t pixelFormat;
   };
   const Case cases[] = {
-      {MEDIASUBTYPE_RGB24, V4L2_PIX_FMT_BGR24},  {MEDIASUBTYPE_RGB32, V4L2_PIX_FMT_XBGR32},
-      {MEDIASUBTYPE_YUY2, V4L2_PIX_FMT_YUYV},    {MEDIASUBTYPE_YUYV, V4L2_PIX_FMT_YUYV},
-      {MEDIASUBTYPE_YVYU, V4L2_PIX_FMT_YVYU},    {MEDIASUBTYPE_UYVY, V4L2_PIX_FMT_UYVY},
-      {MEDIASUBTYPE_IYUV, V4L2_PIX_FMT_YUV420},  {MEDIASUBTYPE_YV12, V4L2_PIX_FMT_YVU420},
-      {MEDIASUBTYPE_Y800, V4L2_PIX_FMT_GREY},    {MEDIASUBTYPE_Y8, V4L2_PIX_FMT_GREY},
-      {MEDIASUBTYPE_GREY, V4L2_PIX_FMT_GREY},    {MEDIASUBTYPE_RGB565, V4L2_PIX_FMT_RGB565},
+      {MEDIASUBTYPE_RGB24, V4L2_PIX_FMT_BGR24}, {MEDIASUBTYPE_RGB32, V4L2_PIX_FMT_XBGR32},
+      {MEDIASUBTYPE_YUY2, V4L2_PIX_FMT_YUYV},   {MEDIASUBTYPE_YUYV, V4L2_PIX_FMT_YUYV},
+      {MEDIASUBTYPE_YVYU, V4L2_PIX_FMT_YVYU},   {MEDIASUBTYPE_UYVY, V4L2_PIX_FMT_UYVY},
+      {MEDIASUBTYPE_IYUV, V4L2_PIX_FMT_YUV420}, {MEDIASUBTYPE_YV12, V4L2_PIX_FMT_YVU420},
+      {MEDIASUBTYPE_Y800, V4L2_PIX_FMT_GREY},   {MEDIASUBTYPE_Y8, V4L2_PIX_FMT_GREY},
+      {MEDIASUBTYPE_GREY, V4L2_PIX_FMT_GREY},   {MEDIASUBTYPE_RGB565, V4L2_PIX_FMT_RGB565},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(FourccName(c.pixelFormat));
-    Opened opened = OpenCamera(CameraConfig({FakeFormat(V4L2_PIX_FMT_MJPEG, {{320, 240}}),
-                                             FakeFormat(c.pixelFormat, {{640, 480}})}));
+    Opened opened = OpenCamera(
+        CameraConfig({FakeFormat(V4L2_PIX_FMT_MJPEG, {{320, 240}}), FakeFormat(c.pixelFormat, {{640, 480}})}));
     EXPECT_EQ(opened.device->CaptureStream().SetFormat(Offer(c.subtype, 640, 480)), S_OK);
     EXPECT_EQ(opened.camera->CurrentFormat().pixelformat, c.pixelFormat);
   }
@@ -180,7 +180,8 @@ TEST(V4l2SourceDeviceTest, TheCurrentFormatIsOfferedAsRgb24WhenConvertible) {
 
 TEST(V4l2SourceDeviceTest, AFailingFormatQueryFailsGetFormat) {
   auto kernel = std::make_shared<FakeV4l2System>();
-  FakeV4l2Device* camera = kernel->AddDevice("/dev/video0", CameraConfig({FakeFormat(V4L2_PIX_FMT_YUYV, {{640, 480}})}));
+  FakeV4l2Device* camera =
+      kernel->AddDevice("/dev/video0", CameraConfig({FakeFormat(V4L2_PIX_FMT_YUYV, {{640, 480}})}));
   camera->FailIoctl(VIDIOC_G_FMT, EIO);
   std::unique_ptr<V4l2SourceDevice> device;
   ASSERT_EQ(V4l2SourceDevice::Open(kernel, "/dev/video0", &device), S_OK);
@@ -189,15 +190,18 @@ TEST(V4l2SourceDeviceTest, AFailingFormatQueryFailsGetFormat) {
 }
 
 TEST(V4l2SourceDeviceTest, LyingSizeListsAreSkippedAndEnumerationEnds) {
-  FakeV4l2Format lying{V4L2_PIX_FMT_YUYV, "yuyv", {FakeV4l2FrameSize::Discrete(0, 0), FakeV4l2FrameSize::Discrete(640, 480),
-                                                   FakeV4l2FrameSize::Discrete(100000, 480)}};
+  FakeV4l2Format lying{V4L2_PIX_FMT_YUYV,
+                       "yuyv",
+                       {FakeV4l2FrameSize::Discrete(0, 0), FakeV4l2FrameSize::Discrete(640, 480),
+                        FakeV4l2FrameSize::Discrete(100000, 480)}};
   FakeV4l2Format zeroStep{V4L2_PIX_FMT_GREY, "grey", {FakeV4l2FrameSize::Stepwise(16, 640, 0, 16, 480, 0)}};
   zeroStep.sizes[0].type = V4L2_FRMSIZE_TYPE_STEPWISE;
   Opened opened = OpenCamera(CameraConfig({lying, zeroStep}));
   std::vector<SIZE> sizes;
   for (const V4l2Capability& capability : opened.device->Capabilities())
-    if (!capability.emulated) sizes.push_back(SIZE{static_cast<std::int32_t>(capability.maxWidth),
-                                                   static_cast<std::int32_t>(capability.maxHeight)});
+    if (!capability.emulated)
+      sizes.push_back(
+          SIZE{static_cast<std::int32_t>(capability.maxWidth), static_cast<std::int32_t>(capability.maxHeight)});
   // The zero-step range falls back to what TRY_FMT makes of the extremes, with step 1.
   ASSERT_EQ(sizes.size(), 2u);
   EXPECT_EQ(sizes[0], (SIZE{640, 480}));

@@ -137,7 +137,7 @@ TEST_F(V4l2StreamingTest, BadFramesAreDroppedAndNeverDeliveredHalfConverted) {
   camera_->QueueFrame({damaged});
   camera_->QueueFrame({otherSize});
   camera_->QueueFrame({std::vector<std::uint8_t>(good.size(), 0)});  // not a JPEG at all
-  camera_->QueueFrame({good, 0, 0u});                                  // empty
+  camera_->QueueFrame({good, 0, 0u});                                // empty
   camera_->QueueFrame({good});
   ASSERT_EQ(device_->StartStreaming(sink_), S_OK);
   ASSERT_TRUE(sink_.WaitFor(1));
@@ -196,8 +196,10 @@ TEST_P(V4l2StreamFaultTest, ADeviceErrorWhileStreamingEndsTheThread) {
   ASSERT_EQ(device_->StartStreaming(sink_), S_OK);
   ASSERT_TRUE(sink_.WaitFor(2));
 
-  if (GetParam().request == 0) camera_->FailPoll(GetParam().error);
-  else camera_->FailIoctl(GetParam().request, GetParam().error);
+  if (GetParam().request == 0)
+    camera_->FailPoll(GetParam().error);
+  else
+    camera_->FailIoctl(GetParam().request, GetParam().error);
   ASSERT_TRUE(Eventually([&] { return device_->StreamLost(); }));
   const int polls = camera_->PollCalls();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -208,8 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, V4l2StreamFaultTest,
                          ::testing::Values(StreamFault{"DequeueNoDevice", VIDIOC_DQBUF, ENODEV},
                                            StreamFault{"DequeueIo", VIDIOC_DQBUF, EIO},
                                            StreamFault{"RequeueNoDevice", VIDIOC_QBUF, ENODEV},
-                                           StreamFault{"PollNoDevice", 0, ENODEV},
-                                           StreamFault{"PollIo", 0, EIO}),
+                                           StreamFault{"PollNoDevice", 0, ENODEV}, StreamFault{"PollIo", 0, EIO}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(V4l2StreamingTest, WakeUpsWithNothingToDequeueDoNotSpin) {

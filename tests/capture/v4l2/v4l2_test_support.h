@@ -42,7 +42,8 @@ inline std::vector<std::uint8_t> YuyvFrame(int width, int height, std::size_t st
 }
 
 // OpenCV's BGR of YUYV bytes with packed rows, top row first.
-inline cv::Mat OpenCvBgrFromYuyv(const std::vector<std::uint8_t>& bytes, int width, int height, std::size_t stride = 0) {
+inline cv::Mat OpenCvBgrFromYuyv(const std::vector<std::uint8_t>& bytes, int width, int height,
+                                 std::size_t stride = 0) {
   if (stride == 0) stride = static_cast<std::size_t>(width) * 2;
   cv::Mat yuyv(height, width, CV_8UC2, const_cast<std::uint8_t*>(bytes.data()), stride);
   cv::Mat bgr;
