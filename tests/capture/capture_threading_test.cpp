@@ -1,5 +1,5 @@
 // The streaming threads against opening, taking and closing on the caller's thread. Run under
-// ThreadSanitizer as well (tests/tsan_filter).
+// ThreadSanitizer as well (threaded_tests).
 #include <gtest/gtest.h>
 
 #include "tests/capture/capture_test_support.h"
