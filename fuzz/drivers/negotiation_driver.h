@@ -28,10 +28,28 @@ inline constexpr std::int64_t kMaxPushedBytes = 1 << 20;
 // nothing smaller). Dimensions keep every other value, negative and zero ones included.
 inline constexpr std::int64_t kMaxOfferedPixels = 1 << 20;
 
+// Keeps a range of sizes, whichever way round its bounds are and whatever their signs (a negative
+// height is a top-down frame of that many rows), within the area: the largest width and the largest
+// height it offers are limited together.
+inline void LimitRange(std::int32_t* minWidth, std::int32_t* minHeight, std::int32_t* maxWidth,
+                       std::int32_t* maxHeight) {
+  const std::int64_t width = std::max(std::llabs(*minWidth), std::llabs(*maxWidth));
+  const std::int64_t height = std::max(std::llabs(*minHeight), std::llabs(*maxHeight));
+  if (width == 0 || height == 0 || width * height <= kMaxOfferedPixels) return;
+  const std::int64_t widthLimit = std::min(width, kMaxOfferedPixels);
+  const std::int64_t heightLimit = std::max<std::int64_t>(1, kMaxOfferedPixels / widthLimit);
+  auto clamp = [](std::int32_t* value, std::int64_t limit) {
+    *value = static_cast<std::int32_t>(std::clamp<std::int64_t>(*value, -limit, limit));
+  };
+  clamp(minWidth, widthLimit);
+  clamp(maxWidth, widthLimit);
+  clamp(minHeight, heightLimit);
+  clamp(maxHeight, heightLimit);
+}
+
 inline void LimitArea(std::int32_t* width, std::int32_t* height) {
-  if (*width < 1 || *height < 1 || static_cast<std::int64_t>(*width) * *height <= kMaxOfferedPixels) return;
-  if (*width > kMaxOfferedPixels) *width = static_cast<std::int32_t>(kMaxOfferedPixels);
-  *height = static_cast<std::int32_t>(std::max<std::int64_t>(1, kMaxOfferedPixels / *width));
+  std::int32_t sameWidth = *width, sameHeight = *height;
+  LimitRange(width, height, &sameWidth, &sameHeight);
 }
 
 inline capture::GUID PickSubtype(ByteReader& in) {
@@ -74,8 +92,7 @@ inline fake::Capability PickCapability(ByteReader& in) {
       std::int32_t minHeight = in.Dimension();
       std::int32_t maxWidth = in.Dimension();
       std::int32_t maxHeight = in.Dimension();
-      LimitArea(&minWidth, &minHeight);
-      LimitArea(&maxWidth, &maxHeight);
+      LimitRange(&minWidth, &minHeight, &maxWidth, &maxHeight);
       const std::int32_t stepX = in.Dimension(), stepY = in.Dimension();
       capability = fake::SizeRange(subtype, minWidth, minHeight, maxWidth, maxHeight, stepX, stepY);
       break;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/error_text.h"
 #include "tests/display/display_harness.h"
 
 namespace {
@@ -21,8 +22,8 @@ class DeviceLossTest : public ::testing::Test {
     h.log.Clear();
   }
 
-  fake::DeviceScript& side1() { return h.displays->adapters[1]; }
-  fake::DeviceScript& side2() { return h.displays->adapters[0]; }
+  fake::DeviceScript& side1() { return h.display->adapters[1]; }
+  fake::DeviceScript& side2() { return h.display->adapters[0]; }
 
   DisplayHarness h;
   app::StereoViewer* viewer = nullptr;
@@ -67,7 +68,7 @@ class ResetRequestTest : public DeviceLossTest, public ::testing::WithParamInter
 // Whichever device asks, both are reset (side 1 first) with the creation parameters, 100 ms of
 // sleep follow each reset, and the pass ends; the next pass draws.
 TEST_P(ResetRequestTest, BothDevicesResetThenThePassEnds) {
-  h.displays->adapters[GetParam()].cooperativeLevels = {display::D3DERR_DEVICENOTRESET};
+  h.display->adapters[GetParam()].cooperativeLevels = {display::D3DERR_DEVICENOTRESET};
 
   viewer->FrameStep();
   const auto passEnded = std::chrono::steady_clock::now();
@@ -130,15 +131,15 @@ TEST_F(DeviceLossTest, FailedResetOfDevice2WritesTheMessageAfterDevice1WasReset)
 
 TEST(DeviceLoss, FailedResetEndsTheRunWithTheMessageBoxAndExitCode0) {
   DisplayHarness h;
-  h.displays->adapters[1].cooperativeLevels = {display::D3DERR_DEVICENOTRESET};
-  h.displays->adapters[1].resetResult = display::D3DERR_DEVICELOST;
-  h.windows->quitAtPass = 50;  // a broken quit request must not hang the test
+  h.display->adapters[1].cooperativeLevels = {display::D3DERR_DEVICENOTRESET};
+  h.display->adapters[1].resetResult = display::D3DERR_DEVICELOST;
+  h.window->quitAtPass = 50;  // a broken quit request must not hang the test
 
-  const int exitCode = app::WinMain(h.MakePlatform(), display_test::IdentityConfig());
+  const int exitCode = app::WinMain(h.MakePlatform(), DisplayHarness::IdentityConfig());
 
   EXPECT_EQ(exitCode, 0);
-  EXPECT_THAT(h.windows->boxes, ElementsAre("Nelze obnovit zařízení!"));
-  EXPECT_LT(h.windows->passes, 50);
+  EXPECT_THAT(h.window->boxes, ElementsAre("Nelze obnovit zařízení!"));
+  EXPECT_LT(h.window->passes, 50);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/error_text.h"
 #include "tests/display/display_harness.h"
 
 namespace {
@@ -25,7 +26,7 @@ TEST(CreateDisplays, Side1OnAdapter1ThenSide2OnAdapter0EachBlankedWhiteAndPresen
   ASSERT_NE(viewer.window, nullptr);
   for (int adapter : {1, 0}) {
     SCOPED_TRACE(adapter);
-    const fake::DeviceScript& device = h.displays->adapters[adapter];
+    const fake::DeviceScript& device = h.display->adapters[adapter];
     EXPECT_EQ(device.createParameters, display::ViewerPresentParameters(viewer.window));
     EXPECT_EQ(device.focusWindow, viewer.window);
     EXPECT_EQ(device.lastClearColor, 0xFFFFFFFFu);
@@ -57,7 +58,7 @@ TEST(CreateDisplays, PresentParametersAreThe800x600LockableImmediateFullScreenSe
 
 TEST(CreateDisplays, ResultsOfClearAndPresentAreNotExamined) {
   DisplayHarness h;
-  for (fake::DeviceScript& device : h.displays->adapters) {
+  for (fake::DeviceScript& device : h.display->adapters) {
     device.clearResult = display::D3DERR_INVALIDCALL;
     device.presentResult = display::D3DERR_DEVICELOST;
   }
@@ -76,7 +77,7 @@ class CreationFailureTest : public ::testing::TestWithParam<CreationFailure> {};
 
 TEST_P(CreationFailureTest, WritesItsMessageAndReleasesNothingItself) {
   DisplayHarness h;
-  GetParam().arrange(*h.displays);
+  GetParam().arrange(*h.display);
   app::StereoViewer& viewer = h.Make();
 
   EXPECT_FALSE(viewer.Init());
@@ -85,17 +86,17 @@ TEST_P(CreationFailureTest, WritesItsMessageAndReleasesNothingItself) {
   if (GetParam().onSide1) {
     EXPECT_FALSE(h.Logged("display: create system 1")) << "side 2 attempted after side 1 failed";
     EXPECT_FALSE(h.Logged("display: create device on adapter 0"));
-    EXPECT_EQ(h.displays->adapters[0].clears, 0);
+    EXPECT_EQ(h.display->adapters[0].clears, 0);
   } else {
     // Side 1 stays as it was made, blanked and presented, until the shut-down releases it.
-    EXPECT_TRUE(h.displays->adapters[1].exists);
+    EXPECT_TRUE(h.display->adapters[1].exists);
     EXPECT_NE(viewer.direct3D1, nullptr);
-    EXPECT_EQ(h.displays->adapters[1].presents, 1);
+    EXPECT_EQ(h.display->adapters[1].presents, 1);
     EXPECT_FALSE(h.Logged("display: release device on adapter 1"));
     EXPECT_FALSE(h.Logged("display: release system 0"));
 
     viewer.Shutdown();
-    EXPECT_FALSE(h.displays->adapters[1].exists);
+    EXPECT_FALSE(h.display->adapters[1].exists);
     EXPECT_LT(h.LogIndex("display: release device on adapter 1"), h.LogIndex("display: release system 0"));
   }
 }
@@ -126,14 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CreateDisplays, SingleAdapterMachineEndsBeforeTheMainLoopWithTheDeviceMessage) {
   DisplayHarness h;
-  h.displays->adapters[1].createResult = display::D3DERR_INVALIDCALL;  // no display 1
+  h.display->adapters[1].createResult = display::D3DERR_INVALIDCALL;  // no display 1
 
-  const int exitCode = app::WinMain(h.MakePlatform(), display_test::IdentityConfig());
+  const int exitCode = app::WinMain(h.MakePlatform(), DisplayHarness::IdentityConfig());
 
   EXPECT_EQ(exitCode, 0);
-  EXPECT_EQ(h.windows->passes, 0) << "the main loop ran";
-  EXPECT_THAT(h.windows->boxes, ElementsAre("Nelze vytvořit objekt Direct3DDevice!"));
-  EXPECT_THAT(h.windows->boxCaptions, ElementsAre("Direct3D aplikace"));
+  EXPECT_EQ(h.window->passes, 0) << "the main loop ran";
+  EXPECT_THAT(h.window->boxes, ElementsAre("Nelze vytvořit objekt Direct3DDevice!"));
+  EXPECT_THAT(h.window->boxCaptions, ElementsAre("Direct3D aplikace"));
   EXPECT_FALSE(h.Logged("display: create device on adapter 0"));
   // The shut-down releases the display-system object before the message is shown.
   EXPECT_LT(h.LogIndex("display: release system 0"), h.LogIndex("window: box Nelze vytvořit objekt Direct3DDevice!"));
@@ -141,11 +142,11 @@ TEST(CreateDisplays, SingleAdapterMachineEndsBeforeTheMainLoopWithTheDeviceMessa
 
 TEST(CreateDisplays, Side2FailureReleasesSide1BeforeTheMessageIsShown) {
   DisplayHarness h;
-  h.displays->adapters[0].createResult = display::D3DERR_NOTAVAILABLE;
+  h.display->adapters[0].createResult = display::D3DERR_NOTAVAILABLE;
 
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), display_test::IdentityConfig()), 0);
+  EXPECT_EQ(app::WinMain(h.MakePlatform(), DisplayHarness::IdentityConfig()), 0);
 
-  EXPECT_THAT(h.windows->boxes, ElementsAre("Nelze vytvořit objekt Direct3DDevice!"));
+  EXPECT_THAT(h.window->boxes, ElementsAre("Nelze vytvořit objekt Direct3DDevice!"));
   const int box = h.LogIndex("window: box Nelze vytvořit objekt Direct3DDevice!");
   const int device = h.LogIndex("display: release device on adapter 1");
   const int system = h.LogIndex("display: release system 0");

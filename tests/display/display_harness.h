@@ -1,5 +1,4 @@
-// A StereoViewer on the fake window system, with identity maps and a display driver of the test's
-// choice (the scripted fake unless told otherwise), plus pixel helpers for checking views.
+// A StereoViewer on the fake window system with identity maps, plus pixel helpers for checking views.
 #pragma once
 
 #include <algorithm>
@@ -12,38 +11,19 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-#include "app/error_text.h"
-#include "app/fake/call_log.h"
-#include "app/fake/fake_window_system.h"
 #include "app/stereo_viewer.h"
-#include "display/fake/fake_display.h"
+#include "tests/support/viewer_harness.h"
 
 namespace display_test {
 
-// No map files needed: rectification leaves the frames as they are.
-inline app::ViewerConfig IdentityConfig() {
-  app::ViewerConfig config;
-  config.identityMaps = true;
-  return config;
-}
-
-class DisplayHarness {
+// The viewer harness keeping the viewer it made, with a display driver of the test's choice (the
+// scripted fake unless told otherwise), and queries over the call log.
+class DisplayHarness : public testing_support::ViewerHarness {
  public:
-  DisplayHarness() {
-    app::ResetShellState();
-    windows->log = &log;
-    displays->log = &log;
-  }
-
-  app::Platform MakePlatform(std::unique_ptr<display::DisplayDriver> driver = nullptr) {
-    app::Platform platform;
-    platform.windows = std::make_unique<fake::FakeWindowSystem>(windows);
-    platform.displays = driver ? std::move(driver) : std::make_unique<fake::FakeDisplayDriver>(displays);
-    return platform;
-  }
-
   app::StereoViewer& Make(std::unique_ptr<display::DisplayDriver> driver = nullptr) {
-    viewer = std::make_unique<app::StereoViewer>(MakePlatform(std::move(driver)), IdentityConfig());
+    app::Platform platform = MakePlatform();
+    if (driver) platform.displays = std::move(driver);
+    viewer = std::make_unique<app::StereoViewer>(std::move(platform), IdentityConfig());
     return *viewer;
   }
 
@@ -54,10 +34,7 @@ class DisplayHarness {
     return calls;
   }
 
-  bool Logged(const std::string& entry) const {
-    const auto& entries = log.entries();
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-  }
+  bool Logged(const std::string& entry) const { return LogIndex(entry) >= 0; }
 
   // Position of an entry in the log; -1 when absent.
   int LogIndex(const std::string& entry) const {
@@ -67,15 +44,11 @@ class DisplayHarness {
   }
 
   int QuitRequests() const {
-    return static_cast<int>(
-        std::count_if(windows->queue.begin(), windows->queue.end(),
-                      [](const app::WindowMessage& m) { return m.kind == app::WindowMessage::Kind::Quit; }));
+    return static_cast<int>(std::count_if(window->queue.begin(), window->queue.end(), [](const app::WindowMessage& m) {
+      return m.kind == app::WindowMessage::Kind::Quit;
+    }));
   }
 
-  // Declared first so that it outlives the viewer, whose shut-down still records into it.
-  fake::CallLog log;
-  std::shared_ptr<fake::WindowState> windows = std::make_shared<fake::WindowState>();
-  std::shared_ptr<fake::DisplayState> displays = std::make_shared<fake::DisplayState>();
   std::unique_ptr<app::StereoViewer> viewer;
 };
 

@@ -1,6 +1,7 @@
 // The headless display backend: the viewer's views land in the screens of the right adapters.
 #include <gtest/gtest.h>
 
+#include "app/error_text.h"
 #include "display/offscreen/offscreen_display.h"
 #include "tests/display/display_harness.h"
 

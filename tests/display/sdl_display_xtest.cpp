@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/error_text.h"
 #include "display/sdl/sdl_display.h"
 #include "tests/display/display_harness.h"
 

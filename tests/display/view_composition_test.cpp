@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/error_text.h"
 #include "tests/display/display_harness.h"
 
 namespace {
@@ -19,7 +20,7 @@ class ViewCompositionTest : public ::testing::Test {
  protected:
   // Devices report `pitch`; both frames carry telling pixels, both crops are centred (h = 0).
   void Start(int pitch = 3200) {
-    for (fake::DeviceScript& device : h.displays->adapters) device.pitch = pitch;
+    for (fake::DeviceScript& device : h.display->adapters) device.pitch = pitch;
     viewer = &h.Make();
     ASSERT_TRUE(viewer->Init());
     display_test::FillTellingFrame(viewer->frame1, 1);
@@ -33,8 +34,8 @@ class ViewCompositionTest : public ::testing::Test {
     viewer->cropWindow2 = cv::Rect(112 - shift, 84, 800, 600);
   }
 
-  fake::DeviceScript& device1() { return h.displays->adapters[1]; }
-  fake::DeviceScript& device2() { return h.displays->adapters[0]; }
+  fake::DeviceScript& device1() { return h.display->adapters[1]; }
+  fake::DeviceScript& device2() { return h.display->adapters[0]; }
 
   DisplayHarness h;
   app::StereoViewer* viewer = nullptr;
@@ -51,8 +52,8 @@ TEST_P(CropShiftTest, EachDeviceShowsItsOwnCrop) {
 
   ASSERT_EQ(device1().presented.size(), 2u);
   ASSERT_EQ(device2().presented.size(), 2u);
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(1).data(), 3200, viewer->frame1, {112 + shift, 84, 800, 600}));
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(0).data(), 3200, viewer->frame2, {112 - shift, 84, 800, 600}));
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(1).data(), 3200, viewer->frame1, {112 + shift, 84, 800, 600}));
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(0).data(), 3200, viewer->frame2, {112 - shift, 84, 800, 600}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shifts, CropShiftTest, ::testing::Values(0, 1, 95, 111));
@@ -64,8 +65,8 @@ TEST_F(ViewCompositionTest, AtShift95Device1StartsAtColumn207AndDevice2AtColumn1
   viewer->PresentViews();
 
   // Blue and green of a telling pixel hold its frame column; column 207 = 0x0CF, 1006 = 0x3EE.
-  const std::uint8_t* view1 = h.displays->LastPresented(1).data();
-  const std::uint8_t* view2 = h.displays->LastPresented(0).data();
+  const std::uint8_t* view1 = h.display->LastPresented(1).data();
+  const std::uint8_t* view2 = h.display->LastPresented(0).data();
   EXPECT_EQ(view1[0], 207);
   EXPECT_EQ(view1[1], 0x10);
   EXPECT_EQ(view1[4 * 799 + 0], 0xEE);
@@ -84,7 +85,7 @@ TEST_F(ViewCompositionTest, PixelArrivesAsBlueGreenRedThenOpaque) {
 
   viewer->PresentViews();
 
-  const std::vector<std::uint8_t>& view = h.displays->LastPresented(1);
+  const std::vector<std::uint8_t>& view = h.display->LastPresented(1);
   for (std::size_t i = 0; i < view.size(); i += 4) {
     ASSERT_EQ(view[i], 10) << "byte " << i;
     ASSERT_EQ(view[i + 1], 20) << "byte " << i + 1;
@@ -97,7 +98,7 @@ TEST_F(ViewCompositionTest, Pitch3328CopiesTheWholeStagingImageAsOneBlock) {
   Start(3328);
   viewer->frame1.setTo(cv::Scalar(10, 20, 30));
   viewer->staging1.setTo(cv::Scalar(1, 2, 3, 4));  // columns 800 to 831 keep this
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
@@ -107,25 +108,25 @@ TEST_F(ViewCompositionTest, Pitch3328CopiesTheWholeStagingImageAsOneBlock) {
   EXPECT_EQ(written, 1996800u);
   ASSERT_TRUE(viewer->staging1.isContinuous());
   EXPECT_EQ(0, std::memcmp(memory.data(), viewer->staging1.data, 1996800));
-  EXPECT_TRUE(h.displays->GuardIntact(1));
+  EXPECT_TRUE(h.display->GuardIntact(1));
 }
 
 TEST_F(ViewCompositionTest, Pitch3200Writes600RowsOf3200BytesAndNothingPastThem) {
   Start(3200);
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
   const std::vector<std::uint8_t>& memory = device1().memory;
   for (int r = 0; r < 600; ++r)
     ASSERT_EQ(0, std::memcmp(memory.data() + r * 3200, viewer->staging1.ptr(r), 3200)) << "row " << r;
-  EXPECT_TRUE(h.displays->GuardIntact(1));
+  EXPECT_TRUE(h.display->GuardIntact(1));
   EXPECT_TRUE(ViewShows(memory.data(), 3200, viewer->frame1, viewer->cropWindow1));
 }
 
 TEST_F(ViewCompositionTest, PitchWiderThanAStagingRowLeavesTheRowEndsAlone) {
   Start(3456);
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
@@ -134,12 +135,12 @@ TEST_F(ViewCompositionTest, PitchWiderThanAStagingRowLeavesTheRowEndsAlone) {
     ASSERT_EQ(0, std::memcmp(memory.data() + r * 3456, viewer->staging1.ptr(r), 3328)) << "row " << r;
     ASSERT_TRUE(AllBytesAre(memory.data() + r * 3456 + 3328, 128, kUntouched)) << "row " << r;
   }
-  EXPECT_TRUE(h.displays->GuardIntact(1));
+  EXPECT_TRUE(h.display->GuardIntact(1));
 }
 
 TEST_F(ViewCompositionTest, PitchTooNarrowForAViewRowReceivesNothing) {
   Start(3000);
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
@@ -158,8 +159,8 @@ TEST_F(ViewCompositionTest, BackBufferFailureOnDevice1StillComposesDevice2AndPre
   EXPECT_EQ(device1().locks, 0);
   EXPECT_EQ(device1().presents, 2);
   EXPECT_EQ(device2().presents, 2);
-  EXPECT_TRUE(AllBytesAre(h.displays->LastPresented(1).data(), 3200 * 600, 0xFF)) << "device 1 changed";
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
+  EXPECT_TRUE(AllBytesAre(h.display->LastPresented(1).data(), 3200 * 600, 0xFF)) << "device 1 changed";
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
   EXPECT_THAT(h.DisplayCalls(), ::testing::ElementsAre("display: present adapter 1", "display: present adapter 0"));
 }
 
@@ -179,7 +180,7 @@ TEST_F(ViewCompositionTest, BackBufferFailureOnBothSidesRequestsTheQuitForEach) 
 TEST_F(ViewCompositionTest, FailedLockCopiesNothingAndIsNotUnlocked) {
   Start();
   device1().lockResult = display::D3DERR_INVALIDCALL;
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
@@ -190,7 +191,7 @@ TEST_F(ViewCompositionTest, FailedLockCopiesNothingAndIsNotUnlocked) {
   EXPECT_EQ(device1().presents, 2);
   EXPECT_TRUE(app::ErrorTextIsOk());
   EXPECT_EQ(h.QuitRequests(), 0);
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
 }
 
 TEST_F(ViewCompositionTest, LockWithAPositiveResultCountsAsSuccess) {
@@ -200,7 +201,7 @@ TEST_F(ViewCompositionTest, LockWithAPositiveResultCountsAsSuccess) {
   viewer->PresentViews();
 
   EXPECT_EQ(device1().unlocks, 1);
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(1).data(), 3200, viewer->frame1, viewer->cropWindow1));
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(1).data(), 3200, viewer->frame1, viewer->cropWindow1));
 }
 
 TEST_F(ViewCompositionTest, EverySurfaceIsUnlockedAndReleasedWithinTheCall) {
@@ -219,13 +220,13 @@ TEST_F(ViewCompositionTest, EverySurfaceIsUnlockedAndReleasedWithinTheCall) {
 TEST_F(ViewCompositionTest, CropReachingPastTheFrameLeavesThatViewUndrawn) {
   Start();
   viewer->cropWindow1 = cv::Rect(300, 84, 800, 600);  // would end at column 1099
-  h.displays->FillBackBuffer(1, kUntouched);
+  h.display->FillBackBuffer(1, kUntouched);
 
   viewer->PresentViews();
 
   EXPECT_TRUE(AllBytesAre(device1().memory.data(), device1().memory.size(), kUntouched));
   EXPECT_EQ(device1().presents, 2);
-  EXPECT_TRUE(ViewShows(h.displays->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
+  EXPECT_TRUE(ViewShows(h.display->LastPresented(0).data(), 3200, viewer->frame2, viewer->cropWindow2));
 }
 
 }  // namespace
