@@ -237,26 +237,20 @@ std::vector<std::uint8_t> V4l2Input(const V4l2Seed& s) {
   w.U8(s.format);
   w.U8(1).U8(static_cast<std::uint8_t>(s.w - 1));
   w.U8(1).U8(static_cast<std::uint8_t>(s.h - 1));
-  if (s.padding >= 0)
-    w.U8(0).U8(static_cast<std::uint8_t>(s.padding));
-  else
-    w.U8(1);
-  if (s.stride >= 0)
-    w.U8(0).U8(9).U32(static_cast<std::uint32_t>(s.stride));
-  else
-    w.U8(1);
-  if (s.sizeImage >= 0)
-    w.U8(0).U32(static_cast<std::uint32_t>(s.sizeImage));
-  else
-    w.U8(1);
-  if (s.bufferBytes >= 0)
-    w.U8(0).U32(static_cast<std::uint32_t>(s.bufferBytes));
-  else
-    w.U8(1);
-  if (s.queryLength >= 0)
-    w.U8(0).U8(1).U32(static_cast<std::uint32_t>(s.queryLength));
-  else
-    w.U8(1);
+  // An optional field of the fake device: 0 and its value when the seed sets one, else 1.
+  auto lie = [&w](auto value, auto write) {
+    if (value < 0) {
+      w.U8(1);
+      return;
+    }
+    w.U8(0);
+    write(value);
+  };
+  lie(s.padding, [&w](auto v) { w.U8(static_cast<std::uint8_t>(v)); });
+  lie(s.stride, [&w](auto v) { w.U8(9).U32(static_cast<std::uint32_t>(v)); });
+  lie(s.sizeImage, [&w](auto v) { w.U32(static_cast<std::uint32_t>(v)); });
+  lie(s.bufferBytes, [&w](auto v) { w.U32(static_cast<std::uint32_t>(v)); });
+  lie(s.queryLength, [&w](auto v) { w.U8(1).U32(static_cast<std::uint32_t>(v)); });
   w.U8(s.extraWakeups);
   w.U8(s.native ? 0 : 1);
   w.U8(static_cast<std::uint8_t>(s.frames.size() - 1));
