@@ -4,6 +4,7 @@
 #
 #   viewer_under_x.sh two-outputs VIEWER   (under scripts/with-xorg --outputs 2)
 #   viewer_under_x.sh one-output VIEWER    (starts its own single-screen server)
+#   viewer_under_x.sh one-output-no-fonts VIEWER  (the same without X core fonts: no box can open)
 # Exit 77 (skipped) when no suitable X server is there.
 set -u
 mode="$1"
@@ -73,6 +74,16 @@ SCRIPT
   [ "$code" = "0" ] || fail "exit code $code"
   grep -q "Direct3D aplikace: Nelze vytvořit objekt Direct3DDevice!" "$work/err" || fail "the box did not say why"
   echo "PASS: one display: the box said 'Nelze vytvořit objekt Direct3DDevice!', dismissed, exit 0"
+  ;;
+one-output-no-fonts)
+  # Where the box cannot be shown the run ends as after a dismissed box: the text on standard
+  # error, exit code 0, and no window left waiting for a click.
+  command -v Xvfb >/dev/null || { echo "no Xvfb"; exit 77; }
+  timeout 60 "$here/../../scripts/with-xorg" --outputs 1 --no-core-fonts -- \
+    timeout -s KILL 30 "$viewer" --identity-maps >"$work/out" 2>"$work/err"; code=$?
+  [ "$code" = "0" ] || fail "exit code $code (137: killed, waiting for a box nobody could see)"
+  grep -qx "Direct3D aplikace: Nelze vytvořit objekt Direct3DDevice!" "$work/err" || fail "the text is not on standard error"
+  echo "PASS: no core fonts: no box, the text on standard error, exit 0"
   ;;
 *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
