@@ -36,28 +36,44 @@ TEST(CommandLine, ReadsEveryOptionWithItsValue) {
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
-  const std::vector<std::vector<const char*>> bad = {{"--frobnicate"},
-                                                     {"--passes"},
-                                                     {"--passes", "0"},
-                                                     {"--passes", "-3"},
-                                                     {"--passes", "12x"},
-                                                     {"--passes", "99999999999999999999"},
-                                                     {"--maps"},
-                                                     {"--camera-files", "a"},
-                                                     {"--camera-files", "a", "--demo"},
-                                                     {"--trace"},
-                                                     {"--snapshot"},
-                                                     {"--maps", "d", "--identity-maps"},
-                                                     {"--demo", "--camera-files", "a", "b"},
-                                                     {"--headless", "--windowed"},
-                                                     {"positional"}};
-  for (const auto& args : bad) {
+  const struct {
+    std::vector<const char*> args;
+    const char* error;
+  } bad[] = {
+      {{"--frobnicate"}, "unknown option '--frobnicate' (see --help)"},
+      {{"positional"}, "unknown option 'positional' (see --help)"},
+      {{"--passes"}, "--passes needs a positive whole number"},
+      {{"--passes", "--headless"}, "--passes needs a positive whole number"},
+      {{"--passes", "0"}, "--passes needs a positive whole number, not '0'"},
+      {{"--passes", "-3"}, "--passes needs a positive whole number, not '-3'"},
+      {{"--passes", "12x"}, "--passes needs a positive whole number, not '12x'"},
+      {{"--passes", "99999999999999999999"}, "--passes needs a positive whole number, not '99999999999999999999'"},
+      {{"--maps"}, "--maps needs a directory"},
+      {{"--camera-files", "a"}, "--camera-files needs two files: LEFT RIGHT"},
+      {{"--camera-files", "a", "--demo"}, "--camera-files needs two files: LEFT RIGHT"},
+      {{"--trace"}, "--trace needs a file name"},
+      {{"--snapshot"}, "--snapshot needs a directory"},
+      {{"--identity-maps", "--maps", "d"}, "--maps and --identity-maps cannot go together"},
+      {{"--camera-files", "a", "b", "--demo"}, "--demo and --camera-files cannot go together"},
+      {{"--windowed", "--headless"}, "--headless and --windowed cannot go together"},
+  };
+  for (const auto& [args, expected] : bad) {
     app::CommandLine options;
     std::string error;
     EXPECT_FALSE(Parse(args, &options, &error)) << args[0];
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(error, expected);
   }
+}
+
+TEST(CommandLine, NumbersAreDecimalTheLastOfARepeatedOptionCountsAndHelpIsGenerated) {
+  app::CommandLine options;
+  std::string error;
+  ASSERT_TRUE(Parse({"--passes", "010", "--maps", "a", "--maps", "b"}, &options, &error)) << error;
+  EXPECT_EQ(options.passes, 10);
+  EXPECT_EQ(options.mapDirectory, "b");
+  ASSERT_TRUE(Parse({"--help"}, &options, &error)) << error;
+  EXPECT_TRUE(options.help);
+  EXPECT_NE(app::UsageText().find("\n  --passes N "), std::string::npos) << app::UsageText();
 }
 
 }  // namespace

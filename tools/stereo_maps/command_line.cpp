@@ -3,175 +3,196 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include <CLI/CLI.hpp>
 
 namespace stereo_maps {
-
-const char* const kUsage =
-    "usage: stereo-maps COMMAND [OPTIONS]\n"
-    "Makes the rectification maps mx1.xml, my1.xml (left camera) and mx2.xml, my2.xml (right camera).\n"
-    "\n"
-    "commands:\n"
-    "  identity [--size WxH] [--out DIR]\n"
-    "      write maps that leave the frames as they are (default 1024x768)\n"
-    "  calibrate --left GLOB --right GLOB --board CxR --square SIZE [--out DIR]\n"
-    "      find a chessboard of C x R inner corners in every left/right pair (matched in sorted\n"
-    "      order), calibrate both cameras and the pair, and write the four maps at the images' size\n"
-    "      plus calibration.yml; SIZE is the side of one square (its unit is the unit of T)\n"
-    "  check [--maps DIR] --left IMAGE --right IMAGE [--out FILE] [--board CxR]\n"
-    "      rectify one pair with the maps and write a side-by-side picture with horizontal guide\n"
-    "      lines (default check.png); prints the vertical misalignment when the board is visible\n"
-    "  --help\n"
-    "      this text\n"
-    "\n"
-    "Quote the globs ('left*.jpg') or let the shell expand them; DIR defaults to the current\n"
-    "directory. The viewer needs 1024x768 maps: photograph the board at that size.\n"
-    "Exit code 0 on success, 1 on any error (one line on standard error).\n";
 
 namespace {
 
 constexpr int kMaxSide = 65536;
 constexpr int kMaxBoardSide = 100;
 
-bool Fail(std::string* error, const std::string& text) {
-  *error = text;
-  return false;
-}
+constexpr const char* kNotes =
+    "Quote the globs ('left*.jpg') or let the shell expand them; DIR defaults to the current\n"
+    "directory. The viewer needs 1024x768 maps: photograph the board at that size.\n"
+    "Exit code 0 on success, 1 on any error (one line on standard error).\n";
 
 bool ParseBoard(const std::string& text, cv::Size* board) {
   cv::Size size;
   if (!ParseSize(text, &size) || size.width < 2 || size.height < 2 || size.width > kMaxBoardSide ||
       size.height > kMaxBoardSide)
     return false;
-  *board = size;
+  if (board) *board = size;
   return true;
 }
 
-bool ParsePositive(const std::string& text, double* value) {
+bool IsPositive(const std::string& text) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
   const double parsed = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed <= 0.0) return false;
-  *value = parsed;
-  return true;
+  return errno == 0 && *end == '\0' && std::isfinite(parsed) && parsed > 0.0;
 }
 
-// One option and its value(s): "--name value", "--name=value"; `extra` collects the words that
-// follow the value up to the next option, for globs the shell has already expanded.
-struct Option {
-  std::string name;
-  std::string value;
-  std::vector<std::string> extra;
+// The usage line first, then each command with its options, then the notes.
+class Formatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string name) const override {
+    return "usage: " + name +
+           " COMMAND [OPTIONS]\n"
+           "Makes the rectification maps mx1.xml, my1.xml (left camera) and mx2.xml, my2.xml (right camera).\n";
+  }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+  }
 };
 
-bool SplitOptions(const std::vector<std::string>& args, size_t first, std::vector<Option>* options,
-                  std::string* error) {
-  for (size_t i = first; i < args.size();) {
-    const std::string& word = args[i];
-    if (word.rfind("--", 0) != 0 || word.size() == 2)
-      return Fail(error, "unexpected argument '" + word + "' (see stereo-maps --help)");
-    Option option;
-    if (word == "--help") {
-      option.name = "help";
-      options->push_back(std::move(option));
-      ++i;
-      continue;
-    }
-    const size_t equals = word.find('=');
-    if (equals != std::string::npos) {
-      option.name = word.substr(2, equals - 2);
-      option.value = word.substr(equals + 1);
-      ++i;
-    } else {
-      option.name = word.substr(2);
-      if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)
-        return Fail(error, "--" + option.name + " needs a value");
-      option.value = args[i + 1];
-      i += 2;
-    }
-    while (i < args.size() && args[i].rfind("--", 0) != 0) option.extra.push_back(args[i++]);
-    options->push_back(std::move(option));
+// Every command and option, declared once; the usage text and the one-line errors come from these
+// declarations.
+class Declarations {
+ public:
+  explicit Declarations(CommandLine* line) : app_("", "stereo-maps") {
+    app_.formatter(std::make_shared<Formatter>());
+    app_.set_help_flag("-h,--help", "this text");
+    app_.footer(kNotes);
+    app_.require_subcommand(1);
+    // As before: a repeated option keeps its last value (the globs collect every value).
+    app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    IdentityOptions& identity = line->identity;
+    CLI::App* command = Command("identity", "write maps that leave the frames as they are (default 1024x768)");
+    Value(command->add_option_function<std::string>(
+              "--size", [&identity](const std::string& text) { ParseSize(text, &identity.size); },
+              "size of the maps (default 1024x768)"),
+          "WxH", "WIDTHxHEIGHT", [](const std::string& text) { return ParseSize(text, nullptr); });
+    Value(command->add_option("--out", identity.outDir, "where the maps go (default: here)"), "DIR");
+
+    CalibrateOptions& calibrate = line->calibrate;
+    command = Command("calibrate",
+                      "find a chessboard of C x R inner corners in every left/right pair (matched in sorted\n"
+                      "order), calibrate both cameras and the pair, and write the four maps at the images' size\n"
+                      "plus calibration.yml; SIZE is the side of one square (its unit is the unit of T)");
+    Required(Value(command->add_option("--left", calibrate.leftPatterns, "left photos (required)")
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+                   "GLOB"));
+    Required(Value(command->add_option("--right", calibrate.rightPatterns, "right photos (required)")
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+                   "GLOB"));
+    Required(Board(command, &calibrate.board, "inner corners of the board (required)"),
+             " (inner corners, for example 9x6)");
+    Required(Value(command->add_option("--square", calibrate.squareSize, "side of one square (required)"), "SIZE",
+                   "a positive number", IsPositive),
+             " (the side of one square)");
+    Value(command->add_option("--out", calibrate.outDir, "where the maps go (default: here)"), "DIR");
+
+    CheckOptions& check = line->check;
+    command = Command("check",
+                      "rectify one pair with the maps and write a side-by-side picture with horizontal guide\n"
+                      "lines (default check.png); prints the vertical misalignment when the board is visible");
+    Value(command->add_option("--maps", check.mapsDir, "where the maps are (default: here)"), "DIR");
+    Required(Value(command->add_option("--left", check.left, "left photo (required)"), "IMAGE"));
+    Required(Value(command->add_option("--right", check.right, "right photo (required)"), "IMAGE"));
+    Value(command->add_option("--out", check.outFile, "picture to write (default check.png)"), "FILE");
+    Board(command, &check.board, "inner corners of the board, to measure the misalignment (default 9x6)");
+
+    Command("help", "");  // "stereo-maps help" as well as --help
   }
-  return true;
-}
 
-bool NoExtra(const Option& option, std::string* error) {
-  if (option.extra.empty()) return true;
-  return Fail(error, "unexpected argument '" + option.extra.front() + "' after --" + option.name +
-                         " (quote a glob so the shell leaves it alone)");
-}
-
-bool UnknownOption(const std::string& command, const Option& option, std::string* error) {
-  return Fail(error, "unknown option --" + option.name + " for " + command + " (see stereo-maps --help)");
-}
-
-bool ParseIdentity(const std::vector<Option>& options, IdentityOptions* out, std::string* error) {
-  for (const Option& option : options) {
-    if (!NoExtra(option, error)) return false;
-    if (option.name == "size") {
-      if (!ParseSize(option.value, &out->size)) return Fail(error, "--size '" + option.value + "' is not WIDTHxHEIGHT");
-    } else if (option.name == "out") {
-      out->outDir = option.value;
-    } else {
-      return UnknownOption("identity", option, error);
+  bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // the library takes them last first
+    try {
+      app_.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+      line->command = Command::kHelp;
+      return true;
+    } catch (const CLI::ParseError& e) {
+      *error = OneLine(e, args);
+      return false;
     }
+    const std::string name = app_.get_subcommands().front()->get_name();
+    line->command = name == "identity"    ? Command::kIdentity
+                    : name == "calibrate" ? Command::kCalibrate
+                    : name == "check"     ? Command::kCheck
+                                          : Command::kHelp;
+    return true;
   }
-  return true;
-}
 
-bool ParseCalibrate(const std::vector<Option>& options, CalibrateOptions* out, std::string* error) {
-  bool haveBoard = false, haveSquare = false;
-  for (const Option& option : options) {
-    if (option.name == "left" || option.name == "right") {
-      auto& patterns = option.name == "left" ? out->leftPatterns : out->rightPatterns;
-      patterns.push_back(option.value);
-      patterns.insert(patterns.end(), option.extra.begin(), option.extra.end());
-      continue;
-    }
-    if (!NoExtra(option, error)) return false;
-    if (option.name == "board") {
-      if (!ParseBoard(option.value, &out->board))
-        return Fail(error, "--board '" + option.value + "' is not COLUMNSxROWS of inner corners, each 2 to 100");
-      haveBoard = true;
-    } else if (option.name == "square") {
-      if (!ParsePositive(option.value, &out->squareSize))
-        return Fail(error, "--square '" + option.value + "' is not a positive number");
-      haveSquare = true;
-    } else if (option.name == "out") {
-      out->outDir = option.value;
-    } else {
-      return UnknownOption("calibrate", option, error);
-    }
-  }
-  if (out->leftPatterns.empty()) return Fail(error, "calibrate needs --left GLOB");
-  if (out->rightPatterns.empty()) return Fail(error, "calibrate needs --right GLOB");
-  if (!haveBoard) return Fail(error, "calibrate needs --board CxR (inner corners, for example 9x6)");
-  if (!haveSquare) return Fail(error, "calibrate needs --square SIZE (the side of one square)");
-  return true;
-}
+  std::string Help() const { return app_.help("", CLI::AppFormatMode::All); }
 
-bool ParseCheck(const std::vector<Option>& options, CheckOptions* out, std::string* error) {
-  for (const Option& option : options) {
-    if (!NoExtra(option, error)) return false;
-    if (option.name == "maps") {
-      out->mapsDir = option.value;
-    } else if (option.name == "left") {
-      out->left = option.value;
-    } else if (option.name == "right") {
-      out->right = option.value;
-    } else if (option.name == "out") {
-      out->outFile = option.value;
-    } else if (option.name == "board") {
-      if (!ParseBoard(option.value, &out->board))
-        return Fail(error, "--board '" + option.value + "' is not COLUMNSxROWS of inner corners, each 2 to 100");
-    } else {
-      return UnknownOption("check", option, error);
-    }
+ private:
+  CLI::App* Command(const std::string& name, const std::string& help) {
+    CLI::App* command = app_.add_subcommand(name, help)->group(help.empty() ? "" : "commands");
+    command->set_help_flag("-h,--help")->group("");  // listed once, at the top
+    return command;
   }
-  if (out->left.empty()) return Fail(error, "check needs --left IMAGE");
-  if (out->right.empty()) return Fail(error, "check needs --right IMAGE");
-  return true;
-}
+
+  // `valueName` shows in the usage; a value `valid` refuses is "--size '0x768' is not WIDTHxHEIGHT".
+  CLI::Option* Value(CLI::Option* option, const std::string& valueName, const std::string& what = "",
+                     bool (*valid)(const std::string&) = nullptr) {
+    option->option_text(valueName);
+    // The library takes the next word whatever it is; an option there means the value was left out.
+    option->check(CLI::Validator(
+        [this, name = option->get_name(), what, valid](const std::string& value) -> std::string {
+          if (value.rfind("--", 0) == 0) return "missing";
+          if (!valid || valid(value)) return {};
+          refusal_ = name + " '" + value + "' is not " + what;
+          return refusal_;
+        },
+        valueName));
+    return option;
+  }
+
+  CLI::Option* Board(CLI::App* command, cv::Size* board, const std::string& help) {
+    return Value(command->add_option_function<std::string>(
+                     "--board", [board](const std::string& text) { ParseBoard(text, board); }, help),
+                 "CxR", "COLUMNSxROWS of inner corners, each 2 to 100",
+                 [](const std::string& text) { return ParseBoard(text, nullptr); });
+  }
+
+  void Required(CLI::Option* option, const std::string& hint = "") {
+    option->required();
+    hints_.emplace_back(option, hint);
+  }
+
+  // The library's messages name the option or word at fault; users read this tool's own wording.
+  std::string OneLine(const CLI::ParseError& e, const std::vector<std::string>& args) const {
+    const std::string what = e.what();
+    const std::vector<CLI::App*> given = app_.get_subcommands();
+    const CLI::App* command = given.empty() ? nullptr : given.front();
+    if (!refusal_.empty()) return refusal_;
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) || dynamic_cast<const CLI::ValidationError*>(&e))
+      return what.substr(0, what.find(':')) + " needs a value";
+    if (dynamic_cast<const CLI::RequiredError*>(&e) && command) {
+      for (const CLI::Option* option : command->get_options())
+        for (const auto& [required, hint] : hints_)
+          if (required == option && option->count() == 0)
+            return command->get_name() + " needs " + option->get_name() + " " + option->get_option_text() + hint;
+    }
+    const std::vector<std::string> extras = app_.remaining(true);
+    if (!command) {
+      if (extras.empty()) return "no command given (see stereo-maps --help)";
+      return "unknown command '" + extras.front() + "' (see stereo-maps --help)";
+    }
+    if (extras.empty()) return what;
+    const std::string& word = extras.front();
+    if (word.rfind("--", 0) == 0)
+      return "unknown option " + word.substr(0, word.find('=')) + " for " + command->get_name() +
+             " (see stereo-maps --help)";
+    // A word the shell split off a glob, or one too many: name the option it follows.
+    std::string after;
+    for (auto arg = args.begin() + 1; arg != args.end() && *arg != word; ++arg)
+      if (arg->rfind("--", 0) == 0) after = arg->substr(0, arg->find('='));
+    if (after.empty()) return "unexpected argument '" + word + "' (see stereo-maps --help)";
+    return "unexpected argument '" + word + "' after " + after + " (quote a glob so the shell leaves it alone)";
+  }
+
+  CLI::App app_;
+  std::vector<std::pair<const CLI::Option*, std::string>> hints_;  // required options, in declaration order
+  std::string refusal_;
+};
 
 }  // namespace
 
@@ -185,37 +206,17 @@ bool ParseSize(const std::string& text, cv::Size* size) {
   if (width.size() > 6 || height.size() > 6) return false;
   const int w = std::atoi(width.c_str()), h = std::atoi(height.c_str());
   if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide) return false;
-  *size = cv::Size(w, h);
+  if (size) *size = cv::Size(w, h);
   return true;
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
-  if (args.empty()) return Fail(error, "no command given (see stereo-maps --help)");
-  const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
-    line->command = Command::kHelp;
-    return true;
-  }
-  std::vector<Option> options;
-  if (!SplitOptions(args, 1, &options, error)) return false;
-  for (const Option& option : options)
-    if (option.name == "help") {
-      line->command = Command::kHelp;
-      return true;
-    }
-  if (command == "identity") {
-    line->command = Command::kIdentity;
-    return ParseIdentity(options, &line->identity, error);
-  }
-  if (command == "calibrate") {
-    line->command = Command::kCalibrate;
-    return ParseCalibrate(options, &line->calibrate, error);
-  }
-  if (command == "check") {
-    line->command = Command::kCheck;
-    return ParseCheck(options, &line->check, error);
-  }
-  return Fail(error, "unknown command '" + command + "' (see stereo-maps --help)");
+  return Declarations(line).Parse(args, line, error);
+}
+
+std::string UsageText() {
+  CommandLine unused;
+  return Declarations(&unused).Help();
 }
 
 }  // namespace stereo_maps

@@ -41,9 +41,10 @@ struct CommandLine {
 // Arguments without the program name. False with a one-line `error` on anything it cannot use.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error);
 
-// "WxH" (also "W*H" or with a capital X), each side from 1 to 65536.
+// "WxH" (also "W*H" or with a capital X), each side from 1 to 65536. `size` may be null to only check.
 bool ParseSize(const std::string& text, cv::Size* size);
 
-extern const char* const kUsage;
+// Every command with its options, generated from the same declarations the parser uses.
+std::string UsageText();
 
 }  // namespace stereo_maps

@@ -172,7 +172,7 @@ int RunStereoMaps(const std::vector<std::string>& args, std::ostream& out, std::
   std::string error;
   if (!ParseCommandLine(args, &line, &error)) return Error(err, error);
   switch (line.command) {
-    case Command::kHelp: out << kUsage; return kExitSuccess;
+    case Command::kHelp: out << UsageText(); return kExitSuccess;
     case Command::kIdentity: return RunIdentity(line.identity, out, err);
     case Command::kCalibrate: return RunCalibrate(line.calibrate, out, err);
     case Command::kCheck: return RunCheck(line.check, out, err);
