@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
+#include <string_view>
+
+#include <pugixml.hpp>
 
 namespace stereo {
 
@@ -32,124 +35,94 @@ std::string NodeName(const std::string& path) {
   return key;
 }
 
-// The library's XML reader hangs or crashes on some damaged files (a truncated declaration, NUL
-// bytes, a damaged binary block), so a map file is checked first to be plain, well-formed XML of the
-// kind map files are: a declaration, then elements with attributes, text and comments, properly
-// nested. Binary (base64) nodes are refused: maps are written as text. Empty when the text passes,
-// otherwise why not.
-std::string CheckXmlText(const std::string& text) {
-  constexpr int kMaxDepth = 32;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  auto isNameStart = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
-  auto isNameChar = [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':';
-  };
-  auto skipSpace = [&] {
-    while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
-  };
-  auto readName = [&](std::string* name) {
-    if (i >= n || !isNameStart(text[i])) return false;
-    const std::size_t from = i;
-    while (i < n && isNameChar(text[i])) ++i;
-    *name = text.substr(from, i - from);
-    return true;
-  };
-  // Attributes up to the end of a tag; true when they are all name="value" (or 'value').
-  auto readAttributes = [&]() -> std::string {
-    for (;;) {
-      const std::size_t before = i;
-      skipSpace();
-      if (i >= n) return "a tag is not closed";
-      if (text[i] == '>' || text[i] == '/' || text[i] == '?') return {};
-      std::string name;
-      if (i == before || !readName(&name)) return "a tag holds something other than attributes";
-      skipSpace();
-      if (i >= n || text[i] != '=') return "an attribute has no value";
-      ++i;
-      skipSpace();
-      if (i >= n || (text[i] != '"' && text[i] != '\'')) return "an attribute value is not quoted";
-      const char quote = text[i++];
-      const std::size_t close = text.find(quote, i);
-      if (close == std::string::npos) return "an attribute value is not closed";
-      const std::string value = text.substr(i, close - i);
-      if (value.find_first_of("<&") != std::string::npos) return "an attribute value holds markup";
-      if (name == "type_id" && value != "opencv-matrix" && value != "opencv-nd-matrix")
-        return "holds a node that is not a plain matrix (binary data?)";
-      i = close + 1;
-    }
-  };
+// What an entity reference at the start of `text` ("&lt;", "&#38;") is, or why it is refused.
+std::string CheckEntity(std::string_view text) {
+  const std::size_t semicolon = text.find(';');
+  if (semicolon == std::string_view::npos || semicolon > 10) return "a stray '&'";
+  const std::string_view entity = text.substr(1, semicolon - 1);
+  const bool named = entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" || entity == "apos";
+  const bool numeric =
+      entity.size() > 1 && entity[0] == '#' && entity.find_first_not_of("0123456789", 1) == std::string_view::npos;
+  return named || numeric ? "" : "an unknown entity";
+}
 
+std::string CheckEntities(std::string_view value) {
+  for (std::size_t amp = value.find('&'); amp != std::string_view::npos; amp = value.find('&', amp + 1))
+    if (std::string why = CheckEntity(value.substr(amp)); !why.empty()) return why;
+  return {};
+}
+
+// Elements, attributes and text below `node`, `depth` levels down from the root.
+std::string CheckNodes(const pugi::xml_node& node, int depth) {
+  constexpr int kMaxDepth = 32;
+  if (depth > kMaxDepth) return "elements are nested too deeply";
+  for (const pugi::xml_attribute& attribute : node.attributes()) {
+    const std::string_view name = attribute.name(), value = attribute.value();
+    if (name == "type_id" && value != "opencv-matrix" && value != "opencv-nd-matrix")
+      return "holds a node that is not a plain matrix (binary data?)";
+    if (value.find('<') != std::string_view::npos) return "an attribute value holds markup";
+    if (std::string why = CheckEntities(value); !why.empty()) return why;
+  }
+  for (const pugi::xml_node& child : node.children()) {
+    std::string why;
+    if (child.type() == pugi::node_element)
+      why = CheckNodes(child, depth + 1);
+    else if (child.type() == pugi::node_pcdata)
+      why = CheckEntities(child.value());
+    else
+      why = "holds markup other than elements, text and comments";
+    if (!why.empty()) return why;
+  }
+  return {};
+}
+
+// The library's XML reader hangs or crashes on some damaged files (a truncated declaration, NUL
+// bytes, a damaged binary block), so a map file is first read by a strict XML parser and must be
+// plain, well-formed XML of the kind map files are: a declaration, then one root element with
+// attributes, text and comments. Binary (base64) nodes are refused: maps are written as text. Entities
+// are left undecoded so that those the library's reader does not know are refused here. Empty when
+// the text passes, otherwise why not.
+std::string CheckXmlText(const std::string& text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
       return c == '\0' ? "holds NUL bytes: not a text file" : "holds control characters: not a text file";
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) i = 3;
-  skipSpace();
-  if (text.compare(i, 5, "<?xml") != 0) return "does not start with an XML declaration";
-  i += 5;
-  if (std::string why = readAttributes(); !why.empty()) return why;
-  if (text.compare(i, 2, "?>") != 0) return "the XML declaration is not closed";
-  i += 2;
+  std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  start = std::min(text.find_first_not_of(" \t\r\n", start), text.size());
+  if (text.compare(start, 5, "<?xml") != 0) return "does not start with an XML declaration";
 
-  std::vector<std::string> open;
-  bool rootSeen = false;
-  while (i < n) {
-    if (text[i] != '<') {
-      if (open.empty()) {
-        if (!std::isspace(static_cast<unsigned char>(text[i]))) return "text outside the root element";
-        ++i;
-        continue;
-      }
-      if (text[i] == '&') {
-        const std::size_t semicolon = text.find(';', i);
-        if (semicolon == std::string::npos || semicolon - i > 10) return "a stray '&'";
-        const std::string entity = text.substr(i + 1, semicolon - i - 1);
-        const bool named = entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" || entity == "apos";
-        const bool numeric =
-            entity.size() > 1 && entity[0] == '#' && entity.find_first_not_of("0123456789", 1) == std::string::npos;
-        if (!named && !numeric) return "an unknown entity";
-        i = semicolon + 1;
-        continue;
-      }
-      ++i;
-      continue;
-    }
-    if (text.compare(i, 4, "<!--") == 0) {
-      const std::size_t end = text.find("-->", i + 4);
-      if (end == std::string::npos) return "a comment is not closed";
-      i = end + 3;
-      continue;
-    }
-    if (text.compare(i, 2, "</") == 0) {
-      i += 2;
-      std::string name;
-      if (!readName(&name)) return "a closing tag has no name";
-      skipSpace();
-      if (i >= n || text[i] != '>') return "a closing tag is not closed";
-      ++i;
-      if (open.empty() || open.back() != name) return "tags are not properly nested";
-      open.pop_back();
-      continue;
-    }
-    ++i;
-    std::string name;
-    if (!readName(&name)) return "a tag has no name";
-    if (open.empty() && rootSeen) return "more than one root element";
-    if (std::string why = readAttributes(); !why.empty()) return why;
-    if (text.compare(i, 2, "/>") == 0) {
-      i += 2;
-      rootSeen = true;
-      continue;
-    }
-    if (i >= n || text[i] != '>') return "a tag is not closed";
-    ++i;
-    open.push_back(name);
-    rootSeen = true;
-    if (static_cast<int>(open.size()) > kMaxDepth) return "elements are nested too deeply";
+  pugi::xml_document document;
+  // A fragment, so that text beside the root element is kept and can be refused.
+  const unsigned int options =
+      pugi::parse_fragment | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_pi | pugi::parse_cdata;
+  const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+  // A broken tag leaves half its attributes in the tree: name the tag's fault, not theirs.
+  if (parsed.status == pugi::status_bad_start_element) return "a tag is not closed";
+  if (parsed.status == pugi::status_bad_attribute) return "a tag holds a malformed attribute";
+  // Otherwise the parser keeps what it read before a fault: faults there come first in the file, so
+  // they are the ones to name.
+  int roots = 0;
+  for (const pugi::xml_node& node : document.children()) {
+    if (node.type() == pugi::node_declaration) continue;
+    if (node.type() == pugi::node_pcdata) return "text outside the root element";
+    if (node.type() != pugi::node_element) return "holds markup other than elements, text and comments";
+    if (++roots > 1) return "more than one root element";
+    if (std::string why = CheckNodes(node, 1); !why.empty()) return why;
   }
-  if (!open.empty()) return "the file ends inside an element (truncated?)";
-  if (!rootSeen) return "no root element";
-  return {};
+  const auto at = static_cast<std::size_t>(std::max<std::ptrdiff_t>(parsed.offset, 0));
+  switch (parsed.status) {
+    case pugi::status_ok: return roots == 0 ? "no root element" : "";
+    case pugi::status_bad_pi:
+      if (text.find("?>", start) >= at) return "the XML declaration is not closed";
+      return "holds markup other than elements, text and comments";
+    case pugi::status_bad_comment: return "a comment is not closed";
+    case pugi::status_bad_end_element: return "a closing tag is not closed";
+    case pugi::status_end_element_mismatch:
+      if (text.find_first_not_of(" \t\r\n", at + 1) == std::string::npos)
+        return "the file ends inside an element (truncated?)";
+      return "tags are not properly nested";
+    case pugi::status_unrecognized_tag: return "a tag has no name";
+    default: return std::string("not well-formed XML: ") + parsed.description();
+  }
 }
 
 // Pushes the file's contents to the disk, so that the rename that follows never exposes a file

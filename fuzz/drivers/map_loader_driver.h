@@ -48,21 +48,14 @@ class ScratchFile {
 inline constexpr int kFuzzMapRows = 3;
 inline constexpr int kFuzzMapCols = 4;
 
-// What the loader made of an input, for tests that replay inputs.
-struct MapOutcome {
-  bool loaded = false;
-  std::string reason;
-};
-
 // Empty when every property held; otherwise what went wrong.
-inline std::string CheckMapFile(const std::uint8_t* data, std::size_t size, MapOutcome* outcome = nullptr) {
+inline std::string CheckMapFile(const std::uint8_t* data, std::size_t size) {
   static const ScratchFile scratch("viewer-map-fuzz");
   if (!scratch.Write(data, size)) return {};  // nothing to learn without the file
 
   cv::Mat map;
   std::string reason;
   const bool loaded = stereo::LoadMap(scratch.path(), kFuzzMapRows, kFuzzMapCols, &map, &reason);
-  if (outcome) *outcome = {loaded, reason};
   if (!loaded) {
     if (reason.empty()) return "refused without a reason";
     if (!map.empty()) return "refused but filled the map";

@@ -1,10 +1,8 @@
 // Faults injected end to end through the fakes, with the whole viewer running in app::WinMain: a
 // camera unplugged mid-run, a camera that never delivers, wrong-length samples at full rate, the
-// display lost and back, a back buffer that cannot be had, and every kind of bad map file.
+// display lost and back, and a back buffer that cannot be had. (Bad map files: tests/stereo.)
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,7 +24,6 @@
 
 namespace {
 
-using testing_support::TempDir;
 using testing_support::ViewerHarness;
 using namespace std::chrono_literals;
 
@@ -271,70 +268,5 @@ TEST_F(FaultInjection, ABackBufferThatCannotBeHadEndsTheRunWithItsBox) {
   EXPECT_EQ(h.display->adapters[0].presents, 1 + 3);
   EXPECT_TRUE(h.window->minimized);
 }
-
-// ---- map files ----
-
-struct BadMapFile {
-  const char* name;
-  std::string content;
-  enum class Kind { File, Missing, Directory } kind = Kind::File;
-};
-
-std::string Matrix(const std::string& rows, const std::string& cols, const std::string& dt, int values) {
-  std::string text = "<?xml version=\"1.0\"?>\n<opencv_storage>\n<mx1 type_id=\"opencv-matrix\">\n  <rows>" + rows +
-                     "</rows>\n  <cols>" + cols + "</cols>\n  <dt>" + dt + "</dt>\n  <data>\n";
-  for (int i = 0; i < values; ++i) text += "1. ";
-  return text + "</data></mx1>\n</opencv_storage>\n";
-}
-
-class BadMapThroughTheViewer : public testing::TestWithParam<BadMapFile> {};
-
-TEST_P(BadMapThroughTheViewer, EndsWithTheBoxNamingTheFileAndSetsUpNothingElse) {
-  ViewerHarness h;
-  TempDir dir;
-  const std::string path = dir.File("mx1.xml");
-  if (GetParam().kind == BadMapFile::Kind::File) std::ofstream(path, std::ios::binary) << GetParam().content;
-  if (GetParam().kind == BadMapFile::Kind::Directory) std::filesystem::create_directory(path);
-  app::ViewerConfig config;
-  config.mapDirectory = dir.path();
-
-  testing::internal::CaptureStderr();
-  const int code = app::WinMain(h.MakePlatform(), config);
-  const std::string said = testing::internal::GetCapturedStderr();
-
-  EXPECT_EQ(code, 0);
-  EXPECT_THAT(h.window->boxes, testing::ElementsAre("Nelze načíst rektifikační mapu mx1.xml!"));
-  EXPECT_NE(said.find("rectification map " + path + ": "), std::string::npos) << said;
-  EXPECT_FALSE(h.window->registered);
-  EXPECT_EQ(h.display->systemsCreated, 0);
-  EXPECT_EQ(h.window->passes, 0);
-}
-
-const std::string kDeclaration = "<?xml version=\"1.0\"?>\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryKind, BadMapThroughTheViewer,
-    testing::Values(
-        BadMapFile{"Missing", "", BadMapFile::Kind::Missing}, BadMapFile{"ADirectory", "", BadMapFile::Kind::Directory},
-        BadMapFile{"Empty", ""}, BadMapFile{"NotXml", "P6\n1024 768\n255\n\x01\x02\x03"},
-        BadMapFile{"TruncatedDeclaration", "<?xml version="},
-        BadMapFile{"TruncatedInTheData", Matrix("768", "1024", "f", 100).substr(0, 180)},
-        BadMapFile{"NulBytes", kDeclaration + std::string("<opencv_storage>\0\0\0\0</opencv_storage>\n", 38)},
-        BadMapFile{"BinaryBlock", kDeclaration + "<opencv_storage><mx1 type_id=\"opencv-matrix\"><rows>768</rows>"
-                                                 "<cols>1024</cols><dt>f</dt><data type_id=\"binary\">AAAA</dt>AA"
-                                                 "</data></mx1></opencv_storage>\n"},
-        BadMapFile{"UnclosedElements", kDeclaration + "<opencv_storage><mx1><rows>768</rows>"},
-        BadMapFile{"NoMatrix", kDeclaration + "<opencv_storage></opencv_storage>\n"},
-        BadMapFile{"ANumber", kDeclaration + "<opencv_storage><mx1>42</mx1></opencv_storage>\n"},
-        BadMapFile{"Doubles", Matrix("768", "1024", "d", 0)},
-        BadMapFile{"TwoChannels", Matrix("768", "512", "\"2f\"", 0)},
-        BadMapFile{"WrongSize", Matrix("480", "640", "f", 0)},
-        BadMapFile{"HugeHeader", Matrix("2000000000", "2000000000", "f", 3)},
-        BadMapFile{"NegativeSize", Matrix("-768", "1024", "f", 3)},
-        BadMapFile{"TooFewValues", Matrix("768", "1024", "f", 7)},
-        BadMapFile{"GarbageValues", kDeclaration +
-                                        "<opencv_storage><mx1 type_id=\"opencv-matrix\"><rows>1</rows>"
-                                        "<cols>2</cols><dt>f</dt><data>a b</data></mx1></opencv_storage>\n"}),
-    [](const testing::TestParamInfo<BadMapFile>& info) { return std::string(info.param.name); });
 
 }  // namespace
