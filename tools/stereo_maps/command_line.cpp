@@ -1,9 +1,11 @@
 #include "tools/stereo_maps/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <utility>
 
 #include <CLI/CLI.hpp>
@@ -37,16 +39,33 @@ bool IsPositive(const std::string& text) {
   return errno == 0 && *end == '\0' && std::isfinite(parsed) && parsed > 0.0;
 }
 
-// The usage line first, then each command with its options, then the notes.
+// The usage text keeps the layout users know (and the man page is made from): each command with its
+// options, brackets around those it can do without, and what it does.
 class Formatter : public CLI::Formatter {
  public:
-  std::string make_usage(const CLI::App*, std::string name) const override {
-    return "usage: " + name +
-           " COMMAND [OPTIONS]\n"
-           "Makes the rectification maps mx1.xml, my1.xml (left camera) and mx2.xml, my2.xml (right camera).\n";
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode) const override {
+    std::string text = "usage: " + name + " COMMAND [OPTIONS]\n" + app->get_description() + "\n\ncommands:\n";
+    for (const CLI::App* command : app->get_subcommands(Listed<CLI::App>)) {
+      std::string synopsis = command->get_name();
+      for (const CLI::Option* option : command->get_options(Listed<CLI::Option>)) {
+        const std::string word = option->get_name() + " " + option->get_option_text();
+        synopsis += option->get_required() ? " " + word : " [" + word + "]";
+      }
+      text += Entry(synopsis, command->get_description());
+    }
+    return text + Entry("--help", "this text") + "\n" + app->get_footer();
   }
-  std::string make_option_opts(const CLI::Option* option) const override {
-    return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+
+ private:
+  template <typename T>
+  static bool Listed(const T* item) {
+    return !item->get_group().empty();
+  }
+  static std::string Entry(const std::string& name, const std::string& description) {
+    std::string text = "  " + name + "\n";
+    std::istringstream lines(description);
+    for (std::string line; std::getline(lines, line);) text += "      " + line + "\n";
+    return text;
   }
 };
 
@@ -54,9 +73,11 @@ class Formatter : public CLI::Formatter {
 // declarations.
 class Declarations {
  public:
-  explicit Declarations(CommandLine* line) : app_("", "stereo-maps") {
+  explicit Declarations(CommandLine* line)
+      : app_("Makes the rectification maps mx1.xml, my1.xml (left camera) and mx2.xml, my2.xml (right camera).",
+             "stereo-maps") {
     app_.formatter(std::make_shared<Formatter>());
-    app_.set_help_flag("-h,--help", "this text");
+    app_.set_help_flag();  // see Parse
     app_.footer(kNotes);
     app_.require_subcommand(1);
     // As before: a repeated option keeps its last value (the globs collect every value).
@@ -65,49 +86,46 @@ class Declarations {
     IdentityOptions& identity = line->identity;
     CLI::App* command = Command("identity", "write maps that leave the frames as they are (default 1024x768)");
     Value(command->add_option_function<std::string>(
-              "--size", [&identity](const std::string& text) { ParseSize(text, &identity.size); },
-              "size of the maps (default 1024x768)"),
+              "--size", [&identity](const std::string& text) { ParseSize(text, &identity.size); }),
           "WxH", "WIDTHxHEIGHT", [](const std::string& text) { return ParseSize(text, nullptr); });
-    Value(command->add_option("--out", identity.outDir, "where the maps go (default: here)"), "DIR");
+    Value(command->add_option("--out", identity.outDir), "DIR");
 
     CalibrateOptions& calibrate = line->calibrate;
+    constexpr auto TakeAll = CLI::MultiOptionPolicy::TakeAll;
     command = Command("calibrate",
                       "find a chessboard of C x R inner corners in every left/right pair (matched in sorted\n"
                       "order), calibrate both cameras and the pair, and write the four maps at the images' size\n"
                       "plus calibration.yml; SIZE is the side of one square (its unit is the unit of T)");
-    Required(Value(command->add_option("--left", calibrate.leftPatterns, "left photos (required)")
-                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
-                   "GLOB"));
-    Required(Value(command->add_option("--right", calibrate.rightPatterns, "right photos (required)")
-                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
-                   "GLOB"));
-    Required(Board(command, &calibrate.board, "inner corners of the board (required)"),
-             " (inner corners, for example 9x6)");
-    Required(Value(command->add_option("--square", calibrate.squareSize, "side of one square (required)"), "SIZE",
-                   "a positive number", IsPositive),
+    Required(Value(command->add_option("--left", calibrate.leftPatterns)->multi_option_policy(TakeAll), "GLOB"));
+    Required(Value(command->add_option("--right", calibrate.rightPatterns)->multi_option_policy(TakeAll), "GLOB"));
+    Required(Board(command, &calibrate.board), " (inner corners, for example 9x6)");
+    Required(Value(command->add_option("--square", calibrate.squareSize), "SIZE", "a positive number", IsPositive),
              " (the side of one square)");
-    Value(command->add_option("--out", calibrate.outDir, "where the maps go (default: here)"), "DIR");
+    Value(command->add_option("--out", calibrate.outDir), "DIR");
 
     CheckOptions& check = line->check;
     command = Command("check",
                       "rectify one pair with the maps and write a side-by-side picture with horizontal guide\n"
                       "lines (default check.png); prints the vertical misalignment when the board is visible");
-    Value(command->add_option("--maps", check.mapsDir, "where the maps are (default: here)"), "DIR");
-    Required(Value(command->add_option("--left", check.left, "left photo (required)"), "IMAGE"));
-    Required(Value(command->add_option("--right", check.right, "right photo (required)"), "IMAGE"));
-    Value(command->add_option("--out", check.outFile, "picture to write (default check.png)"), "FILE");
-    Board(command, &check.board, "inner corners of the board, to measure the misalignment (default 9x6)");
-
-    Command("help", "");  // "stereo-maps help" as well as --help
+    Value(command->add_option("--maps", check.mapsDir), "DIR");
+    Required(Value(command->add_option("--left", check.left), "IMAGE"));
+    Required(Value(command->add_option("--right", check.right), "IMAGE"));
+    Value(command->add_option("--out", check.outFile), "FILE");
+    Board(command, &check.board);
   }
 
   bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
+    // As before: "help" or -h as the command, or --help anywhere, asks for the usage; "--" after the
+    // command (the library would take it as the end of the options) is refused.
+    if (!args.empty() && (args[0] == "help" || args[0] == "-h" || args[0] == "--help")) return Help(line);
+    if (args.size() > 1 && std::find(args.begin() + 1, args.end(), "--") != args.end()) {
+      *error = "unexpected argument '--' (see stereo-maps --help)";
+      return false;
+    }
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) return Help(line);
     std::vector<std::string> reversed(args.rbegin(), args.rend());  // the library takes them last first
     try {
       app_.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-      line->command = Command::kHelp;
-      return true;
     } catch (const CLI::ParseError& e) {
       *error = OneLine(e, args);
       return false;
@@ -115,18 +133,20 @@ class Declarations {
     const std::string name = app_.get_subcommands().front()->get_name();
     line->command = name == "identity"    ? Command::kIdentity
                     : name == "calibrate" ? Command::kCalibrate
-                    : name == "check"     ? Command::kCheck
-                                          : Command::kHelp;
+                                          : Command::kCheck;
     return true;
   }
 
-  std::string Help() const { return app_.help("", CLI::AppFormatMode::All); }
+  std::string Help() const { return app_.help(); }
 
  private:
+  static bool Help(CommandLine* line) {
+    line->command = Command::kHelp;
+    return true;
+  }
+
   CLI::App* Command(const std::string& name, const std::string& help) {
-    CLI::App* command = app_.add_subcommand(name, help)->group(help.empty() ? "" : "commands");
-    command->set_help_flag("-h,--help")->group("");  // listed once, at the top
-    return command;
+    return app_.add_subcommand(name, help)->group("commands");
   }
 
   // `valueName` shows in the usage; a value `valid` refuses is "--size '0x768' is not WIDTHxHEIGHT".
@@ -145,9 +165,9 @@ class Declarations {
     return option;
   }
 
-  CLI::Option* Board(CLI::App* command, cv::Size* board, const std::string& help) {
+  CLI::Option* Board(CLI::App* command, cv::Size* board) {
     return Value(command->add_option_function<std::string>(
-                     "--board", [board](const std::string& text) { ParseBoard(text, board); }, help),
+                     "--board", [board](const std::string& text) { ParseBoard(text, board); }),
                  "CxR", "COLUMNSxROWS of inner corners, each 2 to 100",
                  [](const std::string& text) { return ParseBoard(text, nullptr); });
   }
