@@ -35,53 +35,80 @@ std::string NodeName(const std::string& path) {
   return key;
 }
 
-// What an entity reference at the start of `text` ("&lt;", "&#38;") is, or why it is refused.
-std::string CheckEntity(std::string_view text) {
-  const std::size_t semicolon = text.find(';');
-  if (semicolon == std::string_view::npos || semicolon > 10) return "a stray '&'";
-  const std::string_view entity = text.substr(1, semicolon - 1);
-  const bool named = entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" || entity == "apos";
-  const bool numeric =
-      entity.size() > 1 && entity[0] == '#' && entity.find_first_not_of("0123456789", 1) == std::string_view::npos;
-  return named || numeric ? "" : "an unknown entity";
+bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':';
 }
 
-std::string CheckEntities(std::string_view value) {
-  for (std::size_t amp = value.find('&'); amp != std::string_view::npos; amp = value.find('&', amp + 1))
-    if (std::string why = CheckEntity(value.substr(amp)); !why.empty()) return why;
+// Names as the library's reader takes them: a letter or '_', then letters, digits and "_-.:".
+bool IsName(std::string_view name) {
+  return !name.empty() && IsNameStart(name[0]) && std::all_of(name.begin() + 1, name.end(), IsNameChar);
+}
+
+// Entity references in text: the five named ones and decimal ones ("&lt;", "&#38;") only.
+std::string CheckEntities(std::string_view text) {
+  for (std::size_t amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', amp + 1)) {
+    const std::size_t semicolon = text.find(';', amp);
+    if (semicolon == std::string_view::npos || semicolon - amp > 10) return "a stray '&'";
+    const std::string_view entity = text.substr(amp + 1, semicolon - amp - 1);
+    const bool named = entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" || entity == "apos";
+    const bool numeric =
+        entity.size() > 1 && entity[0] == '#' && entity.find_first_not_of("0123456789", 1) == std::string_view::npos;
+    if (!named && !numeric) return "an unknown entity";
+  }
   return {};
 }
 
-// Elements, attributes and text below `node`, `depth` levels down from the root.
-std::string CheckNodes(const pugi::xml_node& node, int depth) {
-  constexpr int kMaxDepth = 32;
-  if (depth > kMaxDepth) return "elements are nested too deeply";
+std::string CheckAttributes(const pugi::xml_node& node) {
   for (const pugi::xml_attribute& attribute : node.attributes()) {
     const std::string_view name = attribute.name(), value = attribute.value();
+    if (!IsName(name)) return "a tag holds something other than attributes";
+    if (value.find_first_of("<&") != std::string_view::npos) return "an attribute value holds markup";
     if (name == "type_id" && value != "opencv-matrix" && value != "opencv-nd-matrix")
       return "holds a node that is not a plain matrix (binary data?)";
-    if (value.find('<') != std::string_view::npos) return "an attribute value holds markup";
-    if (std::string why = CheckEntities(value); !why.empty()) return why;
   }
-  for (const pugi::xml_node& child : node.children()) {
-    std::string why;
-    if (child.type() == pugi::node_element)
-      why = CheckNodes(child, depth + 1);
-    else if (child.type() == pugi::node_pcdata)
-      why = CheckEntities(child.value());
-    else
-      why = "holds markup other than elements, text and comments";
+  return {};
+}
+
+// An element, its attributes and everything below it, `depth` levels down from the root.
+std::string CheckElement(const pugi::xml_node& element, int depth) {
+  constexpr int kMaxDepth = 32;
+  if (depth > kMaxDepth) return "elements are nested too deeply";
+  const std::string_view name = element.name();
+  if (!IsName(name))
+    return !name.empty() && IsNameStart(name[0]) ? "a tag holds something other than attributes" : "a tag has no name";
+  if (std::string why = CheckAttributes(element); !why.empty()) return why;
+  for (const pugi::xml_node& child : element.children()) {
+    std::string why = child.type() == pugi::node_element  ? CheckElement(child, depth + 1)
+                      : child.type() == pugi::node_pcdata ? CheckEntities(child.value())
+                                                          : "holds markup other than elements, text and comments";
     if (!why.empty()) return why;
   }
   return {};
 }
 
+// The parser stopped at `at`: in a closing tag, or at the end of the file with elements open.
+std::string ClosingTagFault(const std::string& text, std::size_t at) {
+  std::size_t i = text.rfind("</", at - 1) + 2;
+  if (at + 1 >= text.size()) {  // the file ends between tags, or inside the last one
+    const std::size_t last = text.rfind('<');
+    if (text.find('>', last) != std::string::npos) return "the file ends inside an element (truncated?)";
+    if (text.compare(last, 2, "</") != 0)
+      return last + 1 < text.size() && IsNameStart(text[last + 1]) ? "a tag is not closed" : "a tag has no name";
+    i = last + 2;
+  }
+  if (i >= text.size() || !IsNameStart(text[i])) return "a closing tag has no name";
+  while (i < text.size() && IsNameChar(text[i])) ++i;
+  i = text.find_first_not_of(" \t\r\n", i);
+  return i != std::string::npos && text[i] == '>' ? "tags are not properly nested" : "a closing tag is not closed";
+}
+
 // The library's XML reader hangs or crashes on some damaged files (a truncated declaration, NUL
 // bytes, a damaged binary block), so a map file is first read by a strict XML parser and must be
 // plain, well-formed XML of the kind map files are: a declaration, then one root element with
-// attributes, text and comments. Binary (base64) nodes are refused: maps are written as text. Entities
-// are left undecoded so that those the library's reader does not know are refused here. Empty when
-// the text passes, otherwise why not.
+// attributes, text and comments, and names, attribute values and entities the library's reader
+// knows. Binary (base64) nodes are refused: maps are written as text. Empty when the text passes,
+// otherwise why not.
 std::string CheckXmlText(const std::string& text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -91,35 +118,45 @@ std::string CheckXmlText(const std::string& text) {
   if (text.compare(start, 5, "<?xml") != 0) return "does not start with an XML declaration";
 
   pugi::xml_document document;
-  // A fragment, so that text beside the root element is kept and can be refused.
+  // A fragment, so that text beside the root element is kept and can be refused; entities are left
+  // as they are, so that those the library's reader does not know can be.
   const unsigned int options =
       pugi::parse_fragment | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_pi | pugi::parse_cdata;
   const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
-  // A broken tag leaves half its attributes in the tree: name the tag's fault, not theirs.
-  if (parsed.status == pugi::status_bad_start_element) return "a tag is not closed";
-  if (parsed.status == pugi::status_bad_attribute) return "a tag holds a malformed attribute";
-  // Otherwise the parser keeps what it read before a fault: faults there come first in the file, so
-  // they are the ones to name.
+  // The parser keeps what it read before a fault, so faults found in that tree come first in the file
+  // and are named first. A broken tag (the last element made) keeps half its attributes: they go.
+  if (parsed.status == pugi::status_bad_start_element || parsed.status == pugi::status_bad_attribute) {
+    pugi::xml_node broken = document;
+    while (broken.last_child().type() == pugi::node_element) broken = broken.last_child();
+    while (broken.first_attribute()) broken.remove_attribute(broken.first_attribute());
+  }
   int roots = 0;
   for (const pugi::xml_node& node : document.children()) {
-    if (node.type() == pugi::node_declaration) continue;
-    if (node.type() == pugi::node_pcdata) return "text outside the root element";
-    if (node.type() != pugi::node_element) return "holds markup other than elements, text and comments";
-    if (++roots > 1) return "more than one root element";
-    if (std::string why = CheckNodes(node, 1); !why.empty()) return why;
+    std::string why;
+    if (node.type() == pugi::node_declaration && node == document.first_child())
+      why = CheckAttributes(node);
+    else if (node.type() == pugi::node_pcdata)
+      why = "text outside the root element";
+    else if (node.type() != pugi::node_element)
+      why = "holds markup other than elements, text and comments";
+    else
+      why = ++roots > 1 ? "more than one root element" : CheckElement(node, 1);
+    if (!why.empty()) return why;
   }
   const auto at = static_cast<std::size_t>(std::max<std::ptrdiff_t>(parsed.offset, 0));
   switch (parsed.status) {
     case pugi::status_ok: return roots == 0 ? "no root element" : "";
-    case pugi::status_bad_pi:
-      if (text.find("?>", start) >= at) return "the XML declaration is not closed";
-      return "holds markup other than elements, text and comments";
+    case pugi::status_bad_start_element: return "a tag is not closed";
+    case pugi::status_bad_attribute: return "a tag holds a malformed attribute";
+    case pugi::status_bad_pi: {
+      const std::size_t declarationEnd = text.find("?>", start);
+      if (declarationEnd == std::string::npos) return "the XML declaration is not closed";
+      return at <= declarationEnd ? "a tag holds a malformed attribute"
+                                  : "holds markup other than elements, text and comments";
+    }
     case pugi::status_bad_comment: return "a comment is not closed";
-    case pugi::status_bad_end_element: return "a closing tag is not closed";
-    case pugi::status_end_element_mismatch:
-      if (text.find_first_not_of(" \t\r\n", at + 1) == std::string::npos)
-        return "the file ends inside an element (truncated?)";
-      return "tags are not properly nested";
+    case pugi::status_bad_end_element:
+    case pugi::status_end_element_mismatch: return ClosingTagFault(text, at);
     case pugi::status_unrecognized_tag: return "a tag has no name";
     default: return std::string("not well-formed XML: ") + parsed.description();
   }
