@@ -1,4 +1,4 @@
-// Command-line parsing: every option, and every bad value refused with one line.
+// The viewer's command line: what each option sets, bad input refused with its one line, the help.
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
@@ -10,29 +10,28 @@ bool Parse(std::vector<const char*> args, app::CommandLine* options, std::string
   return app::ParseCommandLine(static_cast<int>(args.size()), args.data(), options, error);
 }
 
-TEST(CommandLine, NoOptionsIsTheDefaultRun) {
-  app::CommandLine options;
+TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
+  app::CommandLine o;
   std::string error;
-  ASSERT_TRUE(Parse({}, &options, &error));
-  EXPECT_FALSE(options.demo || options.headless || options.windowed || options.identityMaps || options.verbose);
-  EXPECT_TRUE(options.mapDirectory.empty());
-  EXPECT_EQ(options.passes, 0);
-}
-
-TEST(CommandLine, ReadsEveryOptionWithItsValue) {
-  app::CommandLine options;
-  std::string error;
-  ASSERT_TRUE(Parse({"--maps", "/rig", "--camera-files", "l.png", "r.png", "--headless", "--passes", "25", "--trace",
-                     "t.csv", "--snapshot", "shots", "--verbose"},
-                    &options, &error))
+  ASSERT_TRUE(Parse({}, &o, &error));
+  EXPECT_FALSE(o.help || o.version || o.listCameras || o.verbose || o.identityMaps || o.demo || o.windowed ||
+               o.headless || o.cameraFiles() || !o.mapDirectory.empty() || o.passes != 0 || !o.traceFile.empty() ||
+               !o.snapshotDirectory.empty());
+  ASSERT_TRUE(
+      Parse({"--maps", "a", "--maps", "/rig", "--camera-files", "l.png", "r.png", "--headless", "--passes", "010",
+             "--trace", "t.csv", "--snapshot", "shots", "--verbose", "--list-cameras", "--version", "-h"},
+            &o, &error))
       << error;
-  EXPECT_EQ(options.mapDirectory, "/rig");
-  EXPECT_EQ(options.leftFile, "l.png");
-  EXPECT_EQ(options.rightFile, "r.png");
-  EXPECT_TRUE(options.headless && options.verbose && options.cameraFiles());
-  EXPECT_EQ(options.passes, 25);
-  EXPECT_EQ(options.traceFile, "t.csv");
-  EXPECT_EQ(options.snapshotDirectory, "shots");
+  EXPECT_EQ(o.mapDirectory, "/rig");
+  EXPECT_EQ(o.leftFile + " " + o.rightFile, "l.png r.png");
+  EXPECT_EQ(o.passes, 10) << "decimal, not octal";
+  EXPECT_EQ(o.traceFile, "t.csv");
+  EXPECT_EQ(o.snapshotDirectory, "shots");
+  EXPECT_TRUE(o.headless && o.verbose && o.listCameras && o.version && o.help);
+  app::CommandLine other;
+  ASSERT_TRUE(Parse({"--identity-maps", "--demo", "--windowed", "--help", "--passes", "+7"}, &other, &error)) << error;
+  EXPECT_TRUE(other.identityMaps && other.demo && other.windowed && other.help);
+  EXPECT_EQ(other.passes, 7);
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
@@ -42,38 +41,50 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
   } bad[] = {
       {{"--frobnicate"}, "unknown option '--frobnicate' (see --help)"},
       {{"positional"}, "unknown option 'positional' (see --help)"},
+      {{"--demo", "--"}, "unknown option '--' (see --help)"},
+      {{"--help", "-x"}, "unknown option '-x' (see --help)"},
       {{"--passes"}, "--passes needs a positive whole number"},
       {{"--passes", "--headless"}, "--passes needs a positive whole number"},
+      {{"--passes", ""}, "--passes needs a positive whole number, not ''"},
       {{"--passes", "0"}, "--passes needs a positive whole number, not '0'"},
       {{"--passes", "-3"}, "--passes needs a positive whole number, not '-3'"},
       {{"--passes", "12x"}, "--passes needs a positive whole number, not '12x'"},
+      {{"--passes", "0x10"}, "--passes needs a positive whole number, not '0x10'"},
       {{"--passes", "99999999999999999999"}, "--passes needs a positive whole number, not '99999999999999999999'"},
       {{"--maps"}, "--maps needs a directory"},
       {{"--camera-files", "a"}, "--camera-files needs two files: LEFT RIGHT"},
       {{"--camera-files", "a", "--demo"}, "--camera-files needs two files: LEFT RIGHT"},
       {{"--trace"}, "--trace needs a file name"},
-      {{"--snapshot"}, "--snapshot needs a directory"},
+      {{"--snapshot", "--demo"}, "--snapshot needs a directory"},
       {{"--identity-maps", "--maps", "d"}, "--maps and --identity-maps cannot go together"},
       {{"--camera-files", "a", "b", "--demo"}, "--demo and --camera-files cannot go together"},
       {{"--windowed", "--headless"}, "--headless and --windowed cannot go together"},
+      {{"--windowed", "--headless", "--bogus"}, "unknown option '--bogus' (see --help)"},
   };
   for (const auto& [args, expected] : bad) {
     app::CommandLine options;
     std::string error;
-    EXPECT_FALSE(Parse(args, &options, &error)) << args[0];
+    EXPECT_FALSE(Parse(args, &options, &error)) << expected;
     EXPECT_EQ(error, expected);
   }
 }
 
-TEST(CommandLine, NumbersAreDecimalTheLastOfARepeatedOptionCountsAndHelpIsGenerated) {
-  app::CommandLine options;
-  std::string error;
-  ASSERT_TRUE(Parse({"--passes", "010", "--maps", "a", "--maps", "b"}, &options, &error)) << error;
-  EXPECT_EQ(options.passes, 10);
-  EXPECT_EQ(options.mapDirectory, "b");
-  ASSERT_TRUE(Parse({"--help"}, &options, &error)) << error;
-  EXPECT_TRUE(options.help);
-  EXPECT_NE(app::UsageText().find("\n  --passes N "), std::string::npos) << app::UsageText();
+// The help (and the man page made from it): usage first, then each option once, by its long name,
+// with its description in one column.
+TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
+  const std::string help = app::UsageText();
+  EXPECT_EQ(help.rfind("Usage: stereo-viewer [options]\n\nA live stereoscopic viewer", 0), 0u) << help;
+  std::size_t previous = 0;
+  for (const char* option : {"--help ", "--version ", "--list-cameras ", "--verbose ", "--maps DIR ",
+                             "--identity-maps ", "--camera-files LEFT RIGHT ", "--demo ", "--windowed ", "--headless ",
+                             "--passes N ", "--trace FILE ", "--snapshot DIR "}) {
+    const std::size_t at = help.find("\n  " + std::string(option));
+    ASSERT_NE(at, std::string::npos) << option;
+    EXPECT_GT(at, previous) << option << " in its place";
+    EXPECT_EQ(help.find_first_not_of(' ', at + 3 + std::string(option).size()), at + 29) << option;
+    previous = at;
+  }
+  EXPECT_NE(help.find(",\n                            crop1_x,crop2_x,latency1_ms,latency2_ms\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,99 +1,91 @@
+// The stereo-maps command line, and the built program as a person runs it: exit codes and streams.
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "stereo/rectification_maps.h"
-#include "tests/tools/temp_dir.h"
+#include "tests/support/viewer_harness.h"
 #include "tools/stereo_maps/command_line.h"
 
 namespace {
 
 using stereo_maps::Command;
 using stereo_maps::CommandLine;
-using test_tools::TempDir;
+using testing_support::TempDir;
 
-CommandLine Parsed(const std::vector<std::string>& args) {
-  CommandLine line;
-  std::string error;
-  EXPECT_TRUE(stereo_maps::ParseCommandLine(args, &line, &error)) << error;
-  return line;
+// The words of a command line written as one string.
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
-std::string Refused(const std::vector<std::string>& args) {
-  CommandLine line;
+CommandLine Parsed(const std::string& line) {
+  CommandLine parsed;
   std::string error;
-  EXPECT_FALSE(stereo_maps::ParseCommandLine(args, &line, &error));
-  return error;
+  EXPECT_TRUE(stereo_maps::ParseCommandLine(Words(line), &parsed, &error)) << error;
+  return parsed;
 }
 
 TEST(StereoMapsCommandLine, ReadsEachCommand) {
-  const CommandLine identity = Parsed({"identity", "--size", "640x480", "--out=maps"});
+  const CommandLine identity = Parsed("identity --size 640x480 --out=maps");
   EXPECT_EQ(identity.command, Command::kIdentity);
   EXPECT_EQ(identity.identity.size, cv::Size(640, 480));
   EXPECT_EQ(identity.identity.outDir, "maps");
-  EXPECT_EQ(Parsed({"identity"}).identity.size, cv::Size(1024, 768));
-
+  EXPECT_EQ(Parsed("identity --size 640X480 --size 2*3").identity.size, cv::Size(2, 3));
   // Globs the shell already expanded arrive as several words.
   const CommandLine calibrate =
-      Parsed({"calibrate", "--left", "l1.png", "l2.png", "--right", "r*.png", "--board", "9x6", "--square", "2.5"});
+      Parsed("calibrate --left l1.png l2.png --right r*.png --board 9x6 --square 2.5 --left l3");
   EXPECT_EQ(calibrate.command, Command::kCalibrate);
-  EXPECT_EQ(calibrate.calibrate.leftPatterns, (std::vector<std::string>{"l1.png", "l2.png"}));
-  EXPECT_EQ(calibrate.calibrate.rightPatterns, (std::vector<std::string>{"r*.png"}));
+  EXPECT_EQ(calibrate.calibrate.leftPatterns, (std::vector<std::string>{"l1.png", "l2.png", "l3"}));
+  EXPECT_EQ(calibrate.calibrate.rightPatterns, std::vector<std::string>{"r*.png"});
   EXPECT_EQ(calibrate.calibrate.board, cv::Size(9, 6));
   EXPECT_EQ(calibrate.calibrate.squareSize, 2.5);
-  EXPECT_EQ(calibrate.calibrate.outDir, ".");
-
-  const CommandLine check = Parsed({"check", "--left", "a.png", "--right", "b.png", "--maps", "m"});
+  const CommandLine check = Parsed("check --right b.png --left a.png --maps m --out o.png --board 7x5");
   EXPECT_EQ(check.command, Command::kCheck);
-  EXPECT_EQ(check.check.outFile, "check.png");
-  EXPECT_EQ(check.check.mapsDir, "m");
-  EXPECT_EQ(check.check.board, cv::Size(9, 6));
-
-  EXPECT_EQ(Parsed({"--help"}).command, Command::kHelp);
-  EXPECT_EQ(Parsed({"calibrate", "--help"}).command, Command::kHelp);
+  EXPECT_EQ(check.check.left + check.check.right + check.check.mapsDir + check.check.outFile, "a.pngb.pngmo.png");
+  EXPECT_EQ(check.check.board, cv::Size(7, 5));
+  for (const char* help : {"--help", "help", "-h", "calibrate --help", "check --bogus x --help"})
+    EXPECT_EQ(Parsed(help).command, Command::kHelp) << help;
 }
 
-TEST(StereoMapsCommandLine, RefusesWhatItCannotUse) {
-  EXPECT_EQ(Refused({}), "no command given (see stereo-maps --help)");
-  EXPECT_EQ(Refused({"rectify"}), "unknown command 'rectify' (see stereo-maps --help)");
-  EXPECT_EQ(Refused({"identity", "--size", "0x768"}), "--size '0x768' is not WIDTHxHEIGHT");
-  EXPECT_EQ(Refused({"identity", "--size"}), "--size needs a value");
-  EXPECT_EQ(Refused({"identity", "--colour", "red"}), "unknown option --colour for identity (see stereo-maps --help)");
-  EXPECT_EQ(Refused({"identity", "--out", "a", "b"}),
-            "unexpected argument 'b' after --out (quote a glob so the shell leaves it alone)");
-  const std::vector<std::string> complete = {"calibrate", "--left", "l",        "--right", "r",
-                                             "--board",   "9x6",    "--square", "1"};
-  for (size_t drop : {1u, 3u, 5u, 7u}) {
-    std::vector<std::string> args = complete;
-    args.erase(args.begin() + static_cast<long>(drop), args.begin() + static_cast<long>(drop) + 2);
-    EXPECT_EQ(Refused(args).rfind("calibrate needs --" + complete[drop].substr(2), 0), 0u) << complete[drop];
+TEST(StereoMapsCommandLine, RefusesWhatItCannotUseWithOneLine) {
+  const struct {
+    const char* line;
+    const char* error;
+  } bad[] = {
+      {"", "no command given (see stereo-maps --help)"},
+      {"rectify --size 2x2", "unknown command 'rectify' (see stereo-maps --help)"},
+      {"identity --size 0x768", "--size '0x768' is not WIDTHxHEIGHT"},
+      {"identity --size=65537x2", "--size '65537x2' is not WIDTHxHEIGHT"},
+      {"identity --size", "--size needs a value"},
+      {"identity --out --size 2x2", "--out needs a value"},
+      {"identity --colour red", "unknown option --colour for identity (see stereo-maps --help)"},
+      {"identity --out a b", "unexpected argument 'b' after --out (quote a glob so the shell leaves it alone)"},
+      {"identity -h", "unexpected argument '-h' (see stereo-maps --help)"},
+      {"identity --", "unexpected argument '--' (see stereo-maps --help)"},
+      {"calibrate --square 1", "calibrate needs --left GLOB"},
+      {"calibrate --left l --board 9x6", "calibrate needs --right GLOB"},
+      {"calibrate --left l --right r", "calibrate needs --board CxR (inner corners, for example 9x6)"},
+      {"calibrate --left l --right r --board 9x6", "calibrate needs --square SIZE (the side of one square)"},
+      {"calibrate --board 1x6", "--board '1x6' is not COLUMNSxROWS of inner corners, each 2 to 100"},
+      {"check --board 9x101", "--board '9x101' is not COLUMNSxROWS of inner corners, each 2 to 100"},
+      {"calibrate --square 0", "--square '0' is not a positive number"},
+      {"calibrate --square 1e999", "--square '1e999' is not a positive number"},
+      {"calibrate --square 2mm", "--square '2mm' is not a positive number"},
+      {"check --left a.png", "check needs --right IMAGE"},
+  };
+  for (const auto& [line, expected] : bad) {
+    CommandLine parsed;
+    std::string error;
+    EXPECT_FALSE(stereo_maps::ParseCommandLine(Words(line), &parsed, &error)) << line;
+    EXPECT_EQ(error, expected);
   }
-  for (const char* board : {"9", "1x6", "9x6x2", "-9x6", "9x"}) {
-    std::vector<std::string> args = complete;
-    args[6] = board;
-    EXPECT_NE(Refused(args).find("is not COLUMNSxROWS"), std::string::npos) << board;
-  }
-  for (const char* square : {"0", "-2", "abc", "1e999", "nan"}) {
-    std::vector<std::string> args = complete;
-    args[8] = square;
-    EXPECT_NE(Refused(args).find("is not a positive number"), std::string::npos) << square;
-  }
-  EXPECT_EQ(Refused({"check", "--left", "a.png"}), "check needs --right IMAGE");
-}
-
-struct ToolRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 std::string Slurp(const std::string& path) {
@@ -101,59 +93,57 @@ std::string Slurp(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-// The built program, as a person runs it.
-ToolRun RunTool(const std::vector<std::string>& args) {
+struct ToolRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// The built program, as a person runs it (no blanks or quotes in these arguments).
+ToolRun RunTool(const std::string& arguments) {
   TempDir capture;
-  std::string command = Quoted(VIEWER_BINARY_DIR "/stereo-maps");
-  for (const std::string& arg : args) command += " " + Quoted(arg);
-  command += " >" + Quoted(capture / "out") + " 2>" + Quoted(capture / "err") + " </dev/null";
+  const std::string command = VIEWER_BINARY_DIR "/stereo-maps " + arguments + " >" + capture.File("out") + " 2>" +
+                              capture.File("err") + " </dev/null";
   const int status = std::system(command.c_str());
-  ToolRun run;
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = Slurp(capture / "out");
-  run.err = Slurp(capture / "err");
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(capture.File("out")), Slurp(capture.File("err"))};
 }
 
-TEST(StereoMapsProgram, HelpAndUsageErrors) {
-  const ToolRun help = RunTool({"--help"});
+TEST(StereoMapsProgram, HelpOnStandardOutputAndMistakesAsOneLineWithExitCodeOne) {
+  const ToolRun help = RunTool("--help");
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("usage: stereo-maps COMMAND", 0), 0u);
+  EXPECT_EQ(help.out.rfind("usage: stereo-maps COMMAND [OPTIONS]\n", 0), 0u) << help.out;
+  for (const char* synopsis : {"\n  identity [--size WxH] [--out DIR]\n",
+                               "\n  calibrate --left GLOB --right GLOB --board CxR --square SIZE [--out DIR]\n",
+                               "\n  check [--maps DIR] --left IMAGE --right IMAGE [--out FILE] [--board CxR]\n"})
+    EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
   EXPECT_EQ(help.err, "");
 
-  const ToolRun none = RunTool({});
+  TempDir images;
+  std::ofstream(images.File("left.jpg")) << "not a picture";
+  const ToolRun bad = RunTool("calibrate --left " + images.File("left.jpg") + " --right " + images.File("left.jpg") +
+                              " --board 9x6 --square 25 --out " + images.path());
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err, "stereo-maps: cannot read image '" + images.File("left.jpg") + "'\n");
+  const ToolRun none = RunTool("");
   EXPECT_EQ(none.exitCode, 1);
   EXPECT_EQ(none.err, "stereo-maps: no command given (see stereo-maps --help)\n");
 }
 
-TEST(StereoMapsProgram, BadImagesGiveOneLineAndExitOne) {
-  TempDir images, out;
-  std::ofstream(images / "left.jpg") << "not a picture";
-  std::ofstream(images / "right.jpg") << "not a picture either";
-  const ToolRun unreadable = RunTool({"calibrate", "--left", images / "left.jpg", "--right", images / "right.jpg",
-                                      "--board", "9x6", "--square", "25", "--out", out.path().string()});
-  EXPECT_EQ(unreadable.exitCode, 1);
-  EXPECT_EQ(unreadable.err, "stereo-maps: cannot read image '" + (images / "left.jpg") + "'\n");
-  EXPECT_TRUE(out.Entries().empty());
-
-  const ToolRun noMatch = RunTool({"calibrate", "--left", images / "*.png", "--right", images / "*.jpg", "--board",
-                                   "9x6", "--square", "25", "--out", out.path().string()});
-  EXPECT_EQ(noMatch.exitCode, 1);
-  EXPECT_EQ(noMatch.err, "stereo-maps: --left: no images match '" + (images / "*.png") + "'\n");
-  EXPECT_TRUE(out.Entries().empty());
-}
-
-TEST(StereoMapsProgram, IdentityMapsInANewDirectory) {
+TEST(StereoMapsProgram, IdentityMapsTheViewerAcceptsInANewDirectory) {
   TempDir out;
-  // A small size keeps the test quick; the library test covers the viewer's 1024 x 768.
-  const ToolRun run = RunTool({"identity", "--size", "64x48", "--out", out / "maps"});
+  const ToolRun run = RunTool("identity --out " + out.File("maps"));
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "wrote identity maps 64 x 48 to " + (out / "maps") + ": mx1.xml my1.xml mx2.xml my2.xml\n");
-  EXPECT_NE(run.err.find("warning: these maps are 64 x 48; the viewer needs 1024 x 768"), std::string::npos);
-  cv::Mat map;
-  std::string reason;
-  EXPECT_TRUE(stereo::LoadMap(out / "maps/my2.xml", 48, 64, &map, &reason)) << reason;
-  EXPECT_EQ(map.at<float>(47, 3), 47.0f);
+  EXPECT_EQ(run.out, "wrote identity maps 1024 x 768 to " + out.File("maps") + ": mx1.xml my1.xml mx2.xml my2.xml\n");
+  EXPECT_EQ(run.err, "") << "the viewer's size needs no warning";
+  cv::Mat x, y, map;
+  stereo::MakeIdentityMaps(stereo::kFrameHeight, stereo::kFrameWidth, &x, &y);
+  for (int i = 0; i < 4; ++i) {
+    std::string reason;
+    const std::string path = out.File("maps/") + stereo::kMapFileNames[i];
+    ASSERT_TRUE(stereo::LoadMap(path, stereo::kFrameHeight, stereo::kFrameWidth, &map, &reason)) << reason;
+    EXPECT_EQ(cv::norm(map, i % 2 == 0 ? x : y, cv::NORM_INF), 0.0) << path;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.File("maps")), {}), 4) << "the four maps only";
 }
 
 }  // namespace
