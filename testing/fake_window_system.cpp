@@ -1,22 +1,16 @@
-#include "app/fake/fake_window_system.h"
+#include "testing/fake_window_system.h"
 
-namespace fake {
+namespace testkit {
 
 bool FakeWindowSystem::RegisterWindowClass(const char* className) {
-  Record(state_->log, std::string("window: register ") + className);
-  state_->registered = !state_->failRegister;
-  return state_->registered;
+  state_->log.push_back(std::string("window: register ") + className);
+  return !state_->failRegister;
 }
 
 bool FakeWindowSystem::CreatePopupWindow(const char* className, const char* title) {
-  Record(state_->log, std::string("window: create ") + title);
+  state_->log.push_back(std::string("window: create ") + title);
   state_->created = !state_->failCreate;
   return state_->created;
-}
-
-void FakeWindowSystem::ShowWindow() {
-  Record(state_->log, "window: show");
-  state_->shown = true;
 }
 
 bool FakeWindowSystem::PeekMessage(app::WindowMessage* message) {
@@ -30,23 +24,13 @@ bool FakeWindowSystem::PeekMessage(app::WindowMessage* message) {
 }
 
 void FakeWindowSystem::PostQuitMessage(int exitCode) {
-  Record(state_->log, "window: quit requested");
+  state_->log.emplace_back("window: quit requested");
   state_->queue.push_back({app::WindowMessage::Kind::Quit, exitCode});
 }
 
-void FakeWindowSystem::CloseWindow() {
-  Record(state_->log, "window: minimise");
-  state_->minimized = true;
-}
-
 void FakeWindowSystem::ShowErrorBox(const char* text, const char* caption) {
-  Record(state_->log, std::string("window: box ") + text);
+  state_->log.push_back(std::string("window: box ") + caption + ": " + text);
   state_->boxes.emplace_back(text);
-  state_->boxCaptions.emplace_back(caption);
 }
 
-app::WindowHandle FakeWindowSystem::Handle() const {
-  return state_->created ? const_cast<WindowState*>(state_.get()) : nullptr;
-}
-
-}  // namespace fake
+}  // namespace testkit

@@ -1,4 +1,5 @@
-// Scripted window system for tests: queued messages, injectable failures, recorded boxes.
+// Scripted window system for tests: queued messages, injectable failures, recorded boxes, and one
+// log of calls that the harness shares with the off-screen displays, so orders across both show.
 #pragma once
 
 #include <deque>
@@ -7,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/fake/call_log.h"
 #include "app/window_system.h"
 
-namespace fake {
+namespace testkit {
 
 // Lives as long as the test needs it; the window system the viewer owns points at it.
 struct WindowState {
@@ -22,10 +22,9 @@ struct WindowState {
   // Posts a quit request on this pass when the test forgot to (keeps a broken test from hanging).
   int quitAtPass = 100000;
   int passes = 0;
-  bool registered = false, created = false, shown = false, minimized = false;
+  bool created = false;
   std::vector<std::string> boxes;  // texts of the error boxes shown
-  std::vector<std::string> boxCaptions;
-  CallLog* log = nullptr;
+  std::vector<std::string> log;    // "window: ..." and, through the harness, "display: ..." entries
 };
 
 class FakeWindowSystem : public app::WindowSystem {
@@ -34,15 +33,15 @@ class FakeWindowSystem : public app::WindowSystem {
 
   bool RegisterWindowClass(const char* className) override;
   bool CreatePopupWindow(const char* className, const char* title) override;
-  void ShowWindow() override;
+  void ShowWindow() override { state_->log.emplace_back("window: show"); }
   bool PeekMessage(app::WindowMessage* message) override;
   void PostQuitMessage(int exitCode) override;
-  void CloseWindow() override;
+  void CloseWindow() override { state_->log.emplace_back("window: minimise"); }
   void ShowErrorBox(const char* text, const char* caption) override;
-  app::WindowHandle Handle() const override;
+  app::WindowHandle Handle() const override { return state_->created ? state_.get() : nullptr; }
 
  private:
   std::shared_ptr<WindowState> state_;
 };
 
-}  // namespace fake
+}  // namespace testkit

@@ -1,0 +1,46 @@
+// A StereoViewer on the fake window system and the off-screen displays (with a fault plan), sharing
+// one call log; and a temporary directory.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/stereo_viewer.h"
+#include "display/offscreen/offscreen_display.h"
+#include "testing/fake_window_system.h"
+
+namespace testkit {
+
+struct ViewerHarness {
+  ViewerHarness();
+  ~ViewerHarness();
+
+  // The platform for one viewer, with `faults` as they are now; no cameras unless given.
+  app::Platform MakePlatform(std::unique_ptr<capture::DeviceBackend> cameras = nullptr);
+  std::unique_ptr<app::StereoViewer> MakeViewer(app::ViewerConfig config = IdentityConfig());
+  static app::ViewerConfig IdentityConfig();
+
+  // The log entries that start with `prefix` ("display: ", "window: ").
+  std::vector<std::string> Calls(const std::string& prefix) const;
+  // The last view an adapter presented (800 x 600 BGRA), empty before the first present.
+  cv::Mat Shown(int adapter) const { return screens->LastPresented(adapter); }
+
+  std::shared_ptr<WindowState> window = std::make_shared<WindowState>();
+  std::shared_ptr<display::OffscreenScreens> screens = std::make_shared<display::OffscreenScreens>();
+  display::OffscreenFaultPlan faults;
+};
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace testkit
