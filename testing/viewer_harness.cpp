@@ -34,7 +34,7 @@ app::ViewerConfig ViewerHarness::IdentityConfig() {
 std::vector<std::string> ViewerHarness::Calls(const std::string& prefix) const {
   std::vector<std::string> calls;
   for (const std::string& entry : window->log)
-    if (entry.rfind(prefix, 0) == 0) calls.push_back(entry);
+    if (entry.rfind(prefix, 0) == 0) calls.push_back(entry.substr(prefix.size()));
   return calls;
 }
 

@@ -21,10 +21,8 @@ struct ViewerHarness {
   std::unique_ptr<app::StereoViewer> MakeViewer(app::ViewerConfig config = IdentityConfig());
   static app::ViewerConfig IdentityConfig();
 
-  // The log entries that start with `prefix` ("display: ", "window: ").
+  // The log entries that start with `prefix` ("display: ", "window: "), without it.
   std::vector<std::string> Calls(const std::string& prefix) const;
-  // The last view an adapter presented (800 x 600 BGRA), empty before the first present.
-  cv::Mat Shown(int adapter) const { return screens->LastPresented(adapter); }
 
   std::shared_ptr<WindowState> window = std::make_shared<WindowState>();
   std::shared_ptr<display::OffscreenScreens> screens = std::make_shared<display::OffscreenScreens>();

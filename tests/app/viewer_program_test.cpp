@@ -10,10 +10,10 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "stereo/convergence_follower.h"
-#include "tests/support/stereo_rig.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/stereo_rig.h"
+#include "testing/viewer_harness.h"
 
-using testing_support::TempDir;
+using testkit::TempDir;
 
 namespace {
 
@@ -61,7 +61,7 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
 TEST(ViewerProgram, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops) {
   TempDir dir;
   cv::Mat left, right;
-  testing_support::TexturedPair(48, &left, &right, 11);
+  testkit::TexturedPair(48, &left, &right, 11);
   ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
   ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
   const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +

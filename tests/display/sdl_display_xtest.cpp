@@ -12,12 +12,11 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/error_text.h"
+#include "display/display_pair.h"
 #include "display/sdl/sdl_display.h"
-#include "tests/display/display_harness.h"
+#include "testing/viewer_harness.h"
 
 namespace {
-
-using display_test::DisplayHarness;
 
 bool SameRect(const SDL_Rect& a, const SDL_Rect& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
@@ -30,7 +29,7 @@ class SdlDisplayXTest : public ::testing::Test {
     videoHeld_ = true;
   }
   void TearDown() override {
-    harness.viewer.reset();
+    pair.reset();
     if (videoHeld_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
@@ -42,10 +41,14 @@ class SdlDisplayXTest : public ::testing::Test {
            SameRect(second, {800, 0, 800, 600});
   }
 
-  app::StereoViewer& StartViewer(display::SdlDisplayOptions options = {}) {
-    app::StereoViewer& viewer = harness.Make(display::MakeSdlDisplayDriver(options));
-    EXPECT_TRUE(viewer.Init()) << app::ErrorText;
-    return viewer;
+  // Both devices as the viewer makes them, side 1 first.
+  display::DisplayPair& StartPair(display::SdlDisplayOptions options = {}) {
+    pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver(options));
+    for (int side = 0; side < 2; ++side) {
+      EXPECT_EQ(pair->Create(side, this), display::Status::Ok) << "side " << side + 1;
+      pair->CreateStaging(side);
+    }
+    return *pair;
   }
 
   // Lets the X server and SDL catch up: window events pumped, drawing requests processed.
@@ -77,27 +80,31 @@ class SdlDisplayXTest : public ::testing::Test {
     return shot;
   }
 
-  static void ShowTellingCrops(app::StereoViewer& viewer, int shift) {
-    display_test::FillTellingFrame(viewer.frame1, 1);
-    display_test::FillTellingFrame(viewer.frame2, 2);
-    viewer.cropWindow1 = {112 + shift, 84, 800, 600};
-    viewer.cropWindow2 = {112 - shift, 84, 800, 600};
-    viewer.PresentViews();
+  // Frames whose every pixel tells where it came from, and the crops at shift h.
+  void ShowTellingCrops(int shift) {
+    for (int side = 0; side < 2; ++side) {
+      frames[side].create(768, 1024, CV_8UC3);
+      for (int r = 0; r < 768; ++r)
+        for (int c = 0; c < 1024; ++c)
+          frames[side].at<cv::Vec3b>(r, c) = cv::Vec3b(c & 0xFF, (c >> 8) | ((side + 1) << 4), (r * 7) & 0xFF);
+    }
+    views[0] = frames[0](cv::Rect(112 + shift, 84, 800, 600));
+    views[1] = frames[1](cv::Rect(112 - shift, 84, 800, 600));
+    for (display::Status status : pair->Present(views[0], views[1])) EXPECT_EQ(status, display::Status::Ok);
   }
 
   // Both views on the screenshot: side 2 (adapter 0) on the left output, side 1 on the right one.
-  static void ExpectScreensShow(const app::StereoViewer& viewer) {
+  void ExpectScreensShow() {
     const cv::Mat shot = Screenshot();
     ASSERT_EQ(shot.size(), cv::Size(1600, 600)) << "no screenshot of the root window (is ImageMagick there?)";
     const cv::Mat left = shot(cv::Rect(0, 0, 800, 600));
     const cv::Mat right = shot(cv::Rect(800, 0, 800, 600));
-    const cv::Mat want2 = viewer.frame2(viewer.cropWindow2);
-    const cv::Mat want1 = viewer.frame1(viewer.cropWindow1);
-    EXPECT_EQ(cv::norm(left, want2, cv::NORM_INF), 0) << "the left output does not show side 2's crop";
-    EXPECT_EQ(cv::norm(right, want1, cv::NORM_INF), 0) << "the right output does not show side 1's crop";
+    EXPECT_EQ(cv::norm(left, views[1], cv::NORM_INF), 0) << "the left output does not show side 2's crop";
+    EXPECT_EQ(cv::norm(right, views[0], cv::NORM_INF), 0) << "the right output does not show side 1's crop";
   }
 
-  DisplayHarness harness;
+  std::unique_ptr<display::DisplayPair> pair;
+  cv::Mat frames[2], views[2];
 
  private:
   bool videoHeld_ = false;
@@ -105,12 +112,12 @@ class SdlDisplayXTest : public ::testing::Test {
 
 TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs at 0,0 and 800,0 (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
-  ASSERT_NE(viewer.device2, nullptr);
+  display::DisplayPair& displays = StartPair();
+  ASSERT_NE(displays.device(0), nullptr);
+  ASSERT_NE(displays.device(1), nullptr);
 
   Settle();
-  for (auto [device, x] : {std::pair{viewer.device1.get(), 800}, std::pair{viewer.device2.get(), 0}}) {
+  for (auto [device, x] : {std::pair{displays.device(0), 800}, std::pair{displays.device(1), 0}}) {
     SDL_Window* window = display::SdlDeviceWindow(*device);
     ASSERT_NE(window, nullptr);
     int wx = -1, wy = -1, ww = 0, wh = 0;
@@ -126,24 +133,24 @@ TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) 
   ASSERT_EQ(blank.size(), cv::Size(1600, 600)) << "no screenshot of the root window";
   EXPECT_EQ(cv::countNonZero(blank.reshape(1) != 255), 0) << "the screens are not white after creation";
 
-  ShowTellingCrops(viewer, 95);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(95);
+  ExpectScreensShow();
 }
 
 TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
+  display::DisplayPair& displays = StartPair();
+  ASSERT_NE(displays.device(0), nullptr);
 
   std::unique_ptr<display::Surface> surface;
-  ASSERT_EQ(viewer.device1->GetBackBuffer(&surface), display::D3D_OK);
+  ASSERT_EQ(displays.device(0)->GetBackBuffer(&surface), display::D3D_OK);
   display::LockedRect locked;
   ASSERT_EQ(surface->LockRect(&locked), display::D3D_OK);
   EXPECT_NE(locked.pBits, nullptr);
   EXPECT_GE(locked.Pitch, 3200);
   std::printf("back-buffer pitch: %d\n", locked.Pitch);
   EXPECT_EQ(surface->LockRect(&locked), display::D3DERR_INVALIDCALL) << "locked twice";
-  EXPECT_EQ(viewer.device1->Reset(display::ViewerPresentParameters(viewer.window)), display::D3DERR_INVALIDCALL)
+  EXPECT_EQ(displays.device(0)->Reset(display::ViewerPresentParameters(this)), display::D3DERR_INVALIDCALL)
       << "reset while a back-buffer reference was held";
   EXPECT_EQ(surface->UnlockRect(), display::D3D_OK);
 }
@@ -151,11 +158,11 @@ TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
 TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEnvironmentAsks) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
   setenv("SDL_RENDER_VSYNC", "1", 1);
-  app::StereoViewer& viewer = StartViewer();
+  display::DisplayPair& displays = StartPair();
   unsetenv("SDL_RENDER_VSYNC");
-  ASSERT_NE(viewer.device2, nullptr);
+  ASSERT_NE(displays.device(1), nullptr);
 
-  for (display::Device* device : {viewer.device1.get(), viewer.device2.get()}) {
+  for (display::Device* device : {displays.device(0), displays.device(1)}) {
     SDL_RendererInfo info{};
     ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
     EXPECT_FALSE(info.flags & SDL_RENDERER_PRESENTVSYNC) << info.name;
@@ -164,80 +171,90 @@ TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEn
 
 TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
-  SDL_Window* window1 = display::SdlDeviceWindow(*viewer.device1);
+  display::DisplayPair& displays = StartPair();
+  ASSERT_NE(displays.device(0), nullptr);
+  SDL_Window* window1 = display::SdlDeviceWindow(*displays.device(0));
 
   SDL_HideWindow(window1);
   Settle();
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
+  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3D_OK);
 
   SDL_ShowWindow(window1);
   Settle();
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
 
-  viewer.ResetDisplays();
-  EXPECT_TRUE(app::ErrorTextIsOk()) << app::ErrorText;
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3D_OK);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3D_OK);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(displays.Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3D_OK);
 
-  ShowTellingCrops(viewer, 40);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(40);
+  ExpectScreensShow();
 }
 
 TEST_F(SdlDisplayXTest, RenderDeviceResetEventAsksForAResetThatRebuildsTheRenderer) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
+  display::DisplayPair& displays = StartPair();
+  ASSERT_NE(displays.device(0), nullptr);
   // The shell's loop takes events off the queue; the devices must notice them all the same.
   SDL_Event event{};
   event.type = SDL_RENDER_DEVICE_RESET;
   ASSERT_EQ(SDL_PushEvent(&event), 1);
   SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
 
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  viewer.ResetDisplays();
-  EXPECT_TRUE(app::ErrorTextIsOk()) << app::ErrorText;
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(displays.Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3D_OK);
 
-  ShowTellingCrops(viewer, 0);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(0);
+  ExpectScreensShow();
 }
 
-TEST_F(SdlDisplayXTest, ReleasingTheViewerClosesBothDeviceWindows) {
+TEST_F(SdlDisplayXTest, ReleasingThePairClosesBothDeviceWindows) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device2, nullptr);
-  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*viewer.device1));
-  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*viewer.device2));
+  display::DisplayPair& displays = StartPair();
+  ASSERT_NE(displays.device(1), nullptr);
+  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*displays.device(0)));
+  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*displays.device(1)));
 
-  harness.viewer.reset();
+  pair.reset();
 
   EXPECT_EQ(SDL_GetWindowFromID(id1), nullptr);
   EXPECT_EQ(SDL_GetWindowFromID(id2), nullptr);
 }
 
+// The whole viewer on the real display driver: side 1 fails on adapter 1, side 2 is never tried.
 TEST_F(SdlDisplayXTest, SingleDisplayCannotTakeTheSide1Device) {
   if (SDL_GetNumVideoDisplays() != 1) GTEST_SKIP() << "needs exactly one display (scripts/with-xorg --outputs 1)";
-  app::StereoViewer& viewer = harness.Make(display::MakeSdlDisplayDriver());
-
-  EXPECT_FALSE(viewer.Init());
+  struct Counting : display::DisplayDriver {
+    std::unique_ptr<display::DisplayDriver> real = display::MakeSdlDisplayDriver();
+    int made = 0;
+    std::unique_ptr<display::DisplaySystem> Create() override { return ++made, real->Create(); }
+  };
+  testkit::ViewerHarness harness;
+  app::Platform platform = harness.MakePlatform();
+  auto counting = std::make_unique<Counting>();
+  const Counting* driver = counting.get();
+  platform.displays = std::move(counting);
+  const int made = [&] {
+    app::StereoViewer viewer(std::move(platform), testkit::ViewerHarness::IdentityConfig());
+    EXPECT_FALSE(viewer.Init());
+    return driver->made;
+  }();
 
   EXPECT_STREQ(app::ErrorText, "Nelze vytvořit objekt Direct3DDevice!");
-  EXPECT_EQ(viewer.device1, nullptr);
-  EXPECT_EQ(viewer.direct3D2, nullptr) << "side 2 was attempted";
+  EXPECT_EQ(made, 1) << "side 2 was attempted";
 }
 
 TEST_F(SdlDisplayXTest, WindowedModePlacesBothViewsSideBySideOnTheFirstDisplay) {
   SDL_Rect first{};
   ASSERT_EQ(SDL_GetDisplayBounds(0, &first), 0) << SDL_GetError();
-  app::StereoViewer& viewer = StartViewer({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
-  ASSERT_NE(viewer.device1, nullptr);
-  ASSERT_NE(viewer.device2, nullptr);
+  display::DisplayPair& displays = StartPair({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
+  ASSERT_NE(displays.device(0), nullptr);
+  ASSERT_NE(displays.device(1), nullptr);
 
-  for (auto [device, x] : {std::pair{viewer.device1.get(), 800}, std::pair{viewer.device2.get(), 0}}) {
+  for (auto [device, x] : {std::pair{displays.device(0), 800}, std::pair{displays.device(1), 0}}) {
     SDL_Window* window = display::SdlDeviceWindow(*device);
     int wx = -1, wy = -1, ww = 0, wh = 0;
     SDL_GetWindowPosition(window, &wx, &wy);
@@ -249,8 +266,8 @@ TEST_F(SdlDisplayXTest, WindowedModePlacesBothViewsSideBySideOnTheFirstDisplay) 
     EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN);
   }
   if (TwoOutputs()) {
-    ShowTellingCrops(viewer, 95);
-    ExpectScreensShow(viewer);
+    ShowTellingCrops(95);
+    ExpectScreensShow();
   }
 }
 

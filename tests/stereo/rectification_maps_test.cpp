@@ -7,10 +7,10 @@
 
 #include "app/error_text.h"
 #include "stereo/rectification_maps.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/viewer_harness.h"
 
-using testing_support::TempDir;
-using testing_support::ViewerHarness;
+using testkit::TempDir;
+using testkit::ViewerHarness;
 
 namespace {
 
@@ -144,8 +144,6 @@ TEST_F(ViewerMaps, AreReadFromTheWorkingDirectoryByDefault) {
   const bool ok = viewer->InitResources();
   ASSERT_EQ(chdir(previous), 0);
   ASSERT_TRUE(ok) << app::ErrorText;
-  EXPECT_FLOAT_EQ(viewer->mapX1.at<float>(10, 700), 700.0f);
-  EXPECT_FLOAT_EQ(viewer->mapY2.at<float>(500, 3), 500.0f);
 
   // From anywhere else they are not found.
   ViewerHarness elsewhere;
@@ -164,8 +162,7 @@ TEST_F(ViewerMaps, ABadFileNamesTheFirstBadOneInLoadOrderAndTheProgramEndsWithTh
   EXPECT_EQ(app::WinMain(h.MakePlatform(), config), 0);
   ASSERT_EQ(h.window->boxes.size(), 1u);
   EXPECT_EQ(h.window->boxes[0], "Nelze načíst rektifikační mapu my1.xml!");
-  EXPECT_FALSE(h.window->registered) << "nothing after the maps is set up";
-  EXPECT_EQ(h.display->systemsCreated, 0);
+  EXPECT_EQ(h.window->log.size(), 1u) << "nothing after the maps is set up, only the box";
 }
 
 TEST_F(ViewerMaps, AWrongSizedMapIsRefusedByName) {
