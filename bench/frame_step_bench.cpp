@@ -63,8 +63,8 @@ const Inputs& TheInputs() {
 void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames) {
   if (!newFrames) return;
   state.PauseTiming();
-  rig.cameras->Push(0, TheInputs().bottomUp[0]);
-  rig.cameras->Push(1, TheInputs().bottomUp[1]);
+  rig.DeliverSample(0, TheInputs().bottomUp[0]);
+  rig.DeliverSample(1, TheInputs().bottomUp[1]);
   state.ResumeTiming();
 }
 
@@ -91,8 +91,8 @@ void FrameStep(benchmark::State& state, bool newFrames) {
   StereoRig rig;
   Pass pass;
   for (int warm = 0; warm < 3; ++warm) {
-    rig.cameras->Push(0, TheInputs().bottomUp[0]);
-    rig.cameras->Push(1, TheInputs().bottomUp[1]);
+    rig.DeliverSample(0, TheInputs().bottomUp[0]);
+    rig.DeliverSample(1, TheInputs().bottomUp[1]);
     pass.Run(rig);
   }
   long counted = 0, passes = 0;

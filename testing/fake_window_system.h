@@ -31,13 +31,33 @@ class FakeWindowSystem : public app::WindowSystem {
  public:
   explicit FakeWindowSystem(std::shared_ptr<WindowState> state) : state_(std::move(state)) {}
 
-  bool RegisterWindowClass(const char* className) override;
-  bool CreatePopupWindow(const char* className, const char* title) override;
+  bool RegisterWindowClass(const char* className) override {
+    state_->log.push_back(std::string("window: register ") + className);
+    return !state_->failRegister;
+  }
+  bool CreatePopupWindow(const char* className, const char* title) override {
+    state_->log.push_back(std::string("window: create ") + title);
+    return state_->created = !state_->failCreate;
+  }
   void ShowWindow() override { state_->log.emplace_back("window: show"); }
-  bool PeekMessage(app::WindowMessage* message) override;
-  void PostQuitMessage(int exitCode) override;
+  bool PeekMessage(app::WindowMessage* message) override {
+    const int pass = state_->passes++;
+    if (state_->onPass) state_->onPass(pass);
+    if (pass >= state_->quitAtPass) state_->queue.push_back({app::WindowMessage::Kind::Quit, 0});
+    if (state_->queue.empty()) return false;
+    *message = state_->queue.front();
+    state_->queue.pop_front();
+    return true;
+  }
+  void PostQuitMessage(int exitCode) override {
+    state_->log.emplace_back("window: quit requested");
+    state_->queue.push_back({app::WindowMessage::Kind::Quit, exitCode});
+  }
   void CloseWindow() override { state_->log.emplace_back("window: minimise"); }
-  void ShowErrorBox(const char* text, const char* caption) override;
+  void ShowErrorBox(const char* text, const char* caption) override {
+    state_->log.push_back(std::string("window: box ") + caption + ": " + text);
+    state_->boxes.emplace_back(text);
+  }
   app::WindowHandle Handle() const override { return state_->created ? state_.get() : nullptr; }
 
  private:

@@ -19,7 +19,11 @@ StereoRig::StereoRig(cv::Size camera1, cv::Size camera2) {
 bool StereoRig::Deliver(int index, const cv::Mat& topDownBgr) {
   cv::Mat bottomUp;
   cv::flip(topDownBgr, bottomUp, 0);
-  return cameras->Push(index, std::vector<std::uint8_t>(bottomUp.datastart, bottomUp.dataend));
+  return DeliverSample(index, std::vector<std::uint8_t>(bottomUp.datastart, bottomUp.dataend));
+}
+
+bool StereoRig::DeliverSample(int index, const std::vector<std::uint8_t>& bottomUpBgr) {
+  return cameras->Push(index, bottomUpBgr);
 }
 
 cv::Ptr<cv::StereoBM> DocumentedMatcher() {

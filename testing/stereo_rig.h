@@ -19,6 +19,8 @@ struct StereoRig {
 
   // Delivers a top-down BGR image as camera `index`'s next sample (bottom row first, as grabbed).
   bool Deliver(int index, const cv::Mat& topDownBgr);
+  // Delivers a sample as the grabber hands it over.
+  bool DeliverSample(int index, const std::vector<std::uint8_t>& bottomUpBgr);
 
   std::shared_ptr<fake::FakeCameraSystem> cameras = std::make_shared<fake::FakeCameraSystem>();
   std::unique_ptr<capture::CaptureManager> capture;

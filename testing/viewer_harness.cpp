@@ -38,6 +38,14 @@ std::vector<std::string> ViewerHarness::Calls(const std::string& prefix) const {
   return calls;
 }
 
+cv::Mat TellingFrame(int side) {
+  cv::Mat frame(768, 1024, CV_8UC3);
+  for (int r = 0; r < frame.rows; ++r)
+    for (int c = 0; c < frame.cols; ++c)
+      frame.at<cv::Vec3b>(r, c) = cv::Vec3b(c & 0xFF, (c >> 8) | (side << 4), (r * 7) & 0xFF);
+  return frame;
+}
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "viewer-test-XXXXXX").string();
   char* made = mkdtemp(pattern.data());

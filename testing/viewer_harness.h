@@ -1,5 +1,5 @@
 // A StereoViewer on the fake window system and the off-screen displays (with a fault plan), sharing
-// one call log; and a temporary directory.
+// one call log; frames that show where their pixels went; a temporary directory.
 #pragma once
 
 #include <memory>
@@ -28,6 +28,10 @@ struct ViewerHarness {
   std::shared_ptr<display::OffscreenScreens> screens = std::make_shared<display::OffscreenScreens>();
   display::OffscreenFaultPlan faults;
 };
+
+// A 1024 x 768 frame whose every pixel tells where it came from: blue and green the column, red the
+// row, green's top bits the side (1 or 2); a shifted, swapped or reordered view cannot match it.
+cv::Mat TellingFrame(int side);
 
 // A fresh directory under the system's temporary directory, removed with the object.
 class TempDir {

@@ -103,6 +103,16 @@ TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   EXPECT_GE(close, 90) << "the follower keeps up with the object";
 }
 
+// Without a screen the error box's caption and text go to standard error; the exit code stays 0.
+TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
+  TempDir dir;
+  const ProgramRun run = Viewer("--headless --passes 5 --maps " + dir.path(), dir);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Loading rectification maps...\nrectification map " + dir.File("mx1.xml") +
+                         ": file not found\nDirect3D aplikace: Nelze načíst rektifikační mapu mx1.xml!\n");
+}
+
 TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
   TempDir dir;
   cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));

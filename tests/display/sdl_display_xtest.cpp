@@ -41,14 +41,14 @@ class SdlDisplayXTest : public ::testing::Test {
            SameRect(second, {800, 0, 800, 600});
   }
 
-  // Both devices as the viewer makes them, side 1 first.
-  display::DisplayPair& StartPair(display::SdlDisplayOptions options = {}) {
+  // Both devices as the viewer makes them, side 1 first; true when both exist.
+  bool StartPair(display::SdlDisplayOptions options = {}) {
     pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver(options));
     for (int side = 0; side < 2; ++side) {
       EXPECT_EQ(pair->Create(side, this), display::Status::Ok) << "side " << side + 1;
       pair->CreateStaging(side);
     }
-    return *pair;
+    return pair->device(0) && pair->device(1);
   }
 
   // Lets the X server and SDL catch up: window events pumped, drawing requests processed.
@@ -60,7 +60,6 @@ class SdlDisplayXTest : public ::testing::Test {
   }
 
   // The root window as the X server holds it (BGR, 8 bits per channel); empty when that failed.
-  // With VIEWER_XTEST_SCREENSHOTS set to a folder, every screenshot is also kept there.
   static cv::Mat Screenshot() {
     Settle();
     char path[] = "/tmp/sdl-display-xtest-XXXXXX.png";
@@ -71,23 +70,24 @@ class SdlDisplayXTest : public ::testing::Test {
     cv::Mat shot;
     if (std::system(command.c_str()) == 0) shot = cv::imread(path, cv::IMREAD_COLOR);
     std::remove(path);
-    static int taken = 0;
-    const char* keep = std::getenv("VIEWER_XTEST_SCREENSHOTS");
-    if (keep && *keep && !shot.empty()) {
-      const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-      cv::imwrite(std::string(keep) + "/" + test->name() + "-" + std::to_string(++taken) + ".png", shot);
-    }
     return shot;
+  }
+
+  // The device's window at x, y of the root window, 800 x 600, full screen or not.
+  static void ExpectWindow(display::Device* device, int x, int y, bool fullScreen) {
+    ASSERT_NE(device, nullptr);
+    SDL_Window* window = display::SdlDeviceWindow(*device);
+    ASSERT_NE(window, nullptr);
+    int wx = -1, wy = -1, ww = 0, wh = 0;
+    SDL_GetWindowPosition(window, &wx, &wy);
+    SDL_GetWindowSize(window, &ww, &wh);
+    EXPECT_EQ(cv::Rect(wx, wy, ww, wh), cv::Rect(x, y, 800, 600));
+    EXPECT_EQ((SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0, fullScreen);
   }
 
   // Frames whose every pixel tells where it came from, and the crops at shift h.
   void ShowTellingCrops(int shift) {
-    for (int side = 0; side < 2; ++side) {
-      frames[side].create(768, 1024, CV_8UC3);
-      for (int r = 0; r < 768; ++r)
-        for (int c = 0; c < 1024; ++c)
-          frames[side].at<cv::Vec3b>(r, c) = cv::Vec3b(c & 0xFF, (c >> 8) | ((side + 1) << 4), (r * 7) & 0xFF);
-    }
+    for (int side = 0; side < 2; ++side) frames[side] = testkit::TellingFrame(side + 1);
     views[0] = frames[0](cv::Rect(112 + shift, 84, 800, 600));
     views[1] = frames[1](cv::Rect(112 - shift, 84, 800, 600));
     for (display::Status status : pair->Present(views[0], views[1])) EXPECT_EQ(status, display::Status::Ok);
@@ -112,23 +112,13 @@ class SdlDisplayXTest : public ::testing::Test {
 
 TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs at 0,0 and 800,0 (scripts/with-xorg --outputs 2)";
-  display::DisplayPair& displays = StartPair();
-  ASSERT_NE(displays.device(0), nullptr);
-  ASSERT_NE(displays.device(1), nullptr);
+  ASSERT_TRUE(StartPair());
 
   Settle();
-  for (auto [device, x] : {std::pair{displays.device(0), 800}, std::pair{displays.device(1), 0}}) {
-    SDL_Window* window = display::SdlDeviceWindow(*device);
-    ASSERT_NE(window, nullptr);
-    int wx = -1, wy = -1, ww = 0, wh = 0;
-    SDL_GetWindowPosition(window, &wx, &wy);
-    SDL_GetWindowSize(window, &ww, &wh);
-    EXPECT_EQ(wx, x);
-    EXPECT_EQ(wy, 0);
-    EXPECT_EQ(ww, 800);
-    EXPECT_EQ(wh, 600);
-    EXPECT_EQ(SDL_GetWindowDisplayIndex(window), x == 800 ? 1 : 0);
-  }
+  ExpectWindow(pair->device(0), 800, 0, true);
+  ExpectWindow(pair->device(1), 0, 0, true);
+  EXPECT_EQ(SDL_GetWindowDisplayIndex(display::SdlDeviceWindow(*pair->device(0))), 1);
+  EXPECT_EQ(SDL_GetWindowDisplayIndex(display::SdlDeviceWindow(*pair->device(1))), 0);
   const cv::Mat blank = Screenshot();
   ASSERT_EQ(blank.size(), cv::Size(1600, 600)) << "no screenshot of the root window";
   EXPECT_EQ(cv::countNonZero(blank.reshape(1) != 255), 0) << "the screens are not white after creation";
@@ -139,18 +129,17 @@ TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) 
 
 TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  display::DisplayPair& displays = StartPair();
-  ASSERT_NE(displays.device(0), nullptr);
+  ASSERT_TRUE(StartPair());
 
   std::unique_ptr<display::Surface> surface;
-  ASSERT_EQ(displays.device(0)->GetBackBuffer(&surface), display::D3D_OK);
+  ASSERT_EQ(pair->device(0)->GetBackBuffer(&surface), display::D3D_OK);
   display::LockedRect locked;
   ASSERT_EQ(surface->LockRect(&locked), display::D3D_OK);
   EXPECT_NE(locked.pBits, nullptr);
   EXPECT_GE(locked.Pitch, 3200);
   std::printf("back-buffer pitch: %d\n", locked.Pitch);
   EXPECT_EQ(surface->LockRect(&locked), display::D3DERR_INVALIDCALL) << "locked twice";
-  EXPECT_EQ(displays.device(0)->Reset(display::ViewerPresentParameters(this)), display::D3DERR_INVALIDCALL)
+  EXPECT_EQ(pair->device(0)->Reset(display::ViewerPresentParameters(this)), display::D3DERR_INVALIDCALL)
       << "reset while a back-buffer reference was held";
   EXPECT_EQ(surface->UnlockRect(), display::D3D_OK);
 }
@@ -158,11 +147,11 @@ TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
 TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEnvironmentAsks) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
   setenv("SDL_RENDER_VSYNC", "1", 1);
-  display::DisplayPair& displays = StartPair();
+  const bool started = StartPair();
   unsetenv("SDL_RENDER_VSYNC");
-  ASSERT_NE(displays.device(1), nullptr);
+  ASSERT_TRUE(started);
 
-  for (display::Device* device : {displays.device(0), displays.device(1)}) {
+  for (display::Device* device : {pair->device(0), pair->device(1)}) {
     SDL_RendererInfo info{};
     ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
     EXPECT_FALSE(info.flags & SDL_RENDERER_PRESENTVSYNC) << info.name;
@@ -171,22 +160,21 @@ TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEn
 
 TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  display::DisplayPair& displays = StartPair();
-  ASSERT_NE(displays.device(0), nullptr);
-  SDL_Window* window1 = display::SdlDeviceWindow(*displays.device(0));
+  ASSERT_TRUE(StartPair());
+  SDL_Window* window1 = display::SdlDeviceWindow(*pair->device(0));
 
   SDL_HideWindow(window1);
   Settle();
-  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
-  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3D_OK);
 
   SDL_ShowWindow(window1);
   Settle();
-  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
 
-  for (int side = 0; side < 2; ++side) EXPECT_EQ(displays.Reset(side), display::Status::Ok) << "side " << side + 1;
-  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3D_OK);
-  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3D_OK);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(pair->Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3D_OK);
 
   ShowTellingCrops(40);
   ExpectScreensShow();
@@ -194,18 +182,17 @@ TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {
 
 TEST_F(SdlDisplayXTest, RenderDeviceResetEventAsksForAResetThatRebuildsTheRenderer) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  display::DisplayPair& displays = StartPair();
-  ASSERT_NE(displays.device(0), nullptr);
+  ASSERT_TRUE(StartPair());
   // The shell's loop takes events off the queue; the devices must notice them all the same.
   SDL_Event event{};
   event.type = SDL_RENDER_DEVICE_RESET;
   ASSERT_EQ(SDL_PushEvent(&event), 1);
   SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
 
-  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  EXPECT_EQ(displays.device(1)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  for (int side = 0; side < 2; ++side) EXPECT_EQ(displays.Reset(side), display::Status::Ok) << "side " << side + 1;
-  EXPECT_EQ(displays.device(0)->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(pair->Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3D_OK);
 
   ShowTellingCrops(0);
   ExpectScreensShow();
@@ -213,10 +200,9 @@ TEST_F(SdlDisplayXTest, RenderDeviceResetEventAsksForAResetThatRebuildsTheRender
 
 TEST_F(SdlDisplayXTest, ReleasingThePairClosesBothDeviceWindows) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  display::DisplayPair& displays = StartPair();
-  ASSERT_NE(displays.device(1), nullptr);
-  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*displays.device(0)));
-  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*displays.device(1)));
+  ASSERT_TRUE(StartPair());
+  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*pair->device(0)));
+  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*pair->device(1)));
 
   pair.reset();
 
@@ -250,21 +236,10 @@ TEST_F(SdlDisplayXTest, SingleDisplayCannotTakeTheSide1Device) {
 TEST_F(SdlDisplayXTest, WindowedModePlacesBothViewsSideBySideOnTheFirstDisplay) {
   SDL_Rect first{};
   ASSERT_EQ(SDL_GetDisplayBounds(0, &first), 0) << SDL_GetError();
-  display::DisplayPair& displays = StartPair({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
-  ASSERT_NE(displays.device(0), nullptr);
-  ASSERT_NE(displays.device(1), nullptr);
+  ASSERT_TRUE(StartPair({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software}));
 
-  for (auto [device, x] : {std::pair{displays.device(0), 800}, std::pair{displays.device(1), 0}}) {
-    SDL_Window* window = display::SdlDeviceWindow(*device);
-    int wx = -1, wy = -1, ww = 0, wh = 0;
-    SDL_GetWindowPosition(window, &wx, &wy);
-    SDL_GetWindowSize(window, &ww, &wh);
-    EXPECT_EQ(wx, first.x + x);
-    EXPECT_EQ(wy, first.y);
-    EXPECT_EQ(ww, 800);
-    EXPECT_EQ(wh, 600);
-    EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN);
-  }
+  ExpectWindow(pair->device(0), first.x + 800, first.y, false);
+  ExpectWindow(pair->device(1), first.x, first.y, false);
   if (TwoOutputs()) {
     ShowTellingCrops(95);
     ExpectScreensShow();

@@ -49,7 +49,7 @@ TEST(FramePipeline, DropsFramesOfAnotherSizeSayingSoOnceAndGoesOn) {
   for (int side = 0; side < 2; ++side) pipeline.CreateFrame(side);
   testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(rig.cameras->Push(0, 1280 * 720 * 3, 99));
+    ASSERT_TRUE(rig.Deliver(0, cv::Mat(720, 1280, CV_8UC3, cv::Scalar::all(99))));
     EXPECT_FALSE(pipeline.TakeFrame(0, *rig.capture));
     EXPECT_FALSE(rig.capture->HasNewFrame(0)) << "the mailbox is drained for the next frame";
     pipeline.Match(false, false);
