@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -198,16 +199,22 @@ TEST_F(SdlDisplayXTest, RenderDeviceResetEventAsksForAResetThatRebuildsTheRender
   ExpectScreensShow();
 }
 
-TEST_F(SdlDisplayXTest, ReleasingThePairClosesBothDeviceWindows) {
+// The whole viewer on the real display driver and the fake window system (which makes no SDL window).
+TEST_F(SdlDisplayXTest, ReleasingTheViewerClosesBothDeviceWindows) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  ASSERT_TRUE(StartPair());
-  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*pair->device(0)));
-  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*pair->device(1)));
+  testkit::ViewerHarness harness;
+  app::Platform platform = harness.MakePlatform();
+  platform.displays = display::MakeSdlDisplayDriver();
+  auto viewer = std::make_unique<app::StereoViewer>(std::move(platform), testkit::ViewerHarness::IdentityConfig());
+  ASSERT_TRUE(viewer->Init()) << app::ErrorText;
+  std::vector<Uint32> windows;
+  for (Uint32 id = 1; id < 1000; ++id)
+    if (SDL_GetWindowFromID(id)) windows.push_back(id);
+  ASSERT_EQ(windows.size(), 2u);
 
-  pair.reset();
+  viewer.reset();
 
-  EXPECT_EQ(SDL_GetWindowFromID(id1), nullptr);
-  EXPECT_EQ(SDL_GetWindowFromID(id2), nullptr);
+  for (Uint32 id : windows) EXPECT_EQ(SDL_GetWindowFromID(id), nullptr);
 }
 
 // The whole viewer on the real display driver: side 1 fails on adapter 1, side 2 is never tried.
