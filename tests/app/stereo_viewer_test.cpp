@@ -65,24 +65,18 @@ TEST_P(ShellLoop, PumpsOneMessageAndRunsOneStepPerPassWhileActive) {
   EXPECT_TRUE(h.window->boxes.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, ShellLoop,
-                         testing::Values(Loop{"Escape", {{3, kEscape}}, 5, 4},
-                                         Loop{"OtherKeysDoNothing",
-                                              {{1, {WindowMessage::Kind::KeyDown, 'a'}},
-                                               {2, {WindowMessage::Kind::KeyDown, 13}},
-                                               {6, kEscape}},
-                                              8,
-                                              7},
-                                         // Stepped on passes 0, 1 and 8 to 10; passes 2 to 7 only pump messages.
-                                         Loop{"DeactivationPausesSteps",
-                                              {{2, {WindowMessage::Kind::ActivateApp, 0}},
-                                               {5, {WindowMessage::Kind::KeyDown, 'x'}},
-                                               {8, {WindowMessage::Kind::ActivateApp, 1}},
-                                               {10, kEscape}},
-                                              12,
-                                              5},
-                                         Loop{"WindowDestroyed", {{0, {WindowMessage::Kind::Destroy, 0}}}, 2, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+using Kind = WindowMessage::Kind;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Scripts, ShellLoop, testing::Values(
+    Loop{"Escape", {{3, kEscape}}, 5, 4},
+    Loop{"OtherKeysDoNothing", {{1, {Kind::KeyDown, 'a'}}, {2, {Kind::KeyDown, 13}}, {6, kEscape}}, 8, 7},
+    // Stepped on passes 0, 1 and 8 to 10; passes 2 to 7 only pump messages.
+    Loop{"DeactivationPausesSteps",
+         {{2, {Kind::ActivateApp, 0}}, {5, {Kind::KeyDown, 'x'}}, {8, {Kind::ActivateApp, 1}}, {10, kEscape}}, 12, 5},
+    Loop{"WindowDestroyed", {{0, {Kind::Destroy, 0}}}, 2, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct StartFailure {
   const char* name;
@@ -113,31 +107,30 @@ TEST_P(ShellStartFailure, ReleasesWhatWasMadeThenShowsItsBoxAndExitsWithZero) {
 }
 
 const char* const kNoSystem = "Nelze vytvořit objekt Direct3D!";
+const char* const kNoDevice = "Nelze vytvořit objekt Direct3DDevice!";
+const char* const kNoDeviceGiven = "Neexistuje objekt Direct3DDevice!";
 const Log kReleaseSide1 = {"display: release device on adapter 1", "display: release system 0"};
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFailure, ShellStartFailure,
-    testing::Values(
-        StartFailure{"Registration",
-                     [](ViewerHarness& h) { h.window->failRegister = true; },
-                     "Chyba při registraci okna aplikace!",
-                     {kWindow[0], Box("Chyba při registraci okna aplikace!")}},
-        StartFailure{"Window",
-                     [](ViewerHarness& h) { h.window->failCreate = true; },
-                     "Chyba při vytváření okna aplikace!",
-                     {kWindow[0], kWindow[1], Box("Chyba při vytváření okna aplikace!")}},
-        DisplayFailure("DisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 0; }, kNoSystem, {kSide1[0]}, {}),
-        DisplayFailure(
-            "SecondDisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 1; }, kNoSystem,
-            Join({kSide1, {kSide2[0]}}), kReleaseSide1),
-        // Side 2 is never tried.
-        DisplayFailure("SingleAdapter",
-                       [](ViewerHarness& h) { h.screens = std::make_shared<display::OffscreenScreens>(1); },
-                       "Nelze vytvořit objekt Direct3DDevice!", {kSide1[0], kSide1[1]}, {"display: release system 0"}),
-        DisplayFailure(
-            "NoDevice", [](ViewerHarness& h) { h.faults.noDeviceOnAdapter = 0; }, "Neexistuje objekt Direct3DDevice!",
-            Join({kSide1, {kSide2[0], kSide2[1]}}), Join({kReleaseSide1, {"display: release system 1"}}))),
+void OneAdapter(ViewerHarness& h) { h.screens = std::make_shared<display::OffscreenScreens>(1); }
+
+const char* const kNoRegistration = "Chyba při registraci okna aplikace!";
+const char* const kNoWindow = "Chyba při vytváření okna aplikace!";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryFailure, ShellStartFailure, testing::Values(
+    StartFailure{"Registration", [](ViewerHarness& h) { h.window->failRegister = true; }, kNoRegistration,
+                 {kWindow[0], Box(kNoRegistration)}},
+    StartFailure{"Window", [](ViewerHarness& h) { h.window->failCreate = true; }, kNoWindow,
+                 {kWindow[0], kWindow[1], Box(kNoWindow)}},
+    DisplayFailure("DisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 0; }, kNoSystem, {kSide1[0]}, {}),
+    DisplayFailure("SecondDisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 1; }, kNoSystem,
+                   Join({kSide1, {kSide2[0]}}), kReleaseSide1),
+    // Side 2 is never tried.
+    DisplayFailure("SingleAdapter", OneAdapter, kNoDevice, {kSide1[0], kSide1[1]}, {"display: release system 0"}),
+    DisplayFailure("NoDevice", [](ViewerHarness& h) { h.faults.noDeviceOnAdapter = 0; }, kNoDeviceGiven,
+                   Join({kSide1, {kSide2[0], kSide2[1]}}), Join({kReleaseSide1, {"display: release system 1"}}))),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(Shell, ErrorTextHoldsTheLongestMessageAndNeverOverruns) {
   app::SetErrorText("Nelze načíst rektifikační mapu mx1.xml!");

@@ -61,40 +61,24 @@ TEST_P(DisplayFaults, FollowTheLossProtocol) {
 
 const char* const kResetFailed = "Nelze obnovit zařízení!";
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, DisplayFaults,
-    testing::Values(
-        // Switched away for passes 1 and 2: nothing happens; back at pass 3: both reset, the pass ends.
-        DisplayFault{"Device1LostThenBack", {.lostAtCheck = 1, .resettableAtCheck = 3}, {}, 5, {"P", "R", "P"}, 2},
-        DisplayFault{"Device2AsksForAReset", {}, {.resettableAtCheck = 1}, 3, {"P", "R", "P"}, 2},
-        // Side 1's frame would still be taken on each pass, but nothing is matched or presented.
-        DisplayFault{"Device2Lost", {}, {.lostAtCheck = 0}, 3, {}, 0},
-        DisplayFault{"Device1ResetFails",
-                     {.resettableAtCheck = 0, .resetFails = true},
-                     {},
-                     50,
-                     {"reset adapter 1"},
-                     0,
-                     kResetFailed},
-        DisplayFault{"Device2ResetFails", {}, {.resettableAtCheck = 0, .resetFails = true}, 50, {"R"}, 0, kResetFailed},
-        // The failing pass still presents both; the quit request ends the loop on the next pass.
-        DisplayFault{"NoBackBufferFromPass2",
-                     {},
-                     {.noBackBufferFrom = 2},
-                     50,
-                     {"P", "P", "P"},
-                     3,
-                     "Nelze získat ukazatel na back buffer!"},
-        // Pass 0 cannot get side 1's back buffer; pass 1 finds side 1 ready for a reset, which fails.
-        DisplayFault{"TheLaterOfTwoFailuresIsShown",
-                     {.resettableAtCheck = 1, .resetFails = true, .noBackBufferFrom = 0},
-                     {},
-                     50,
-                     {"P", "reset adapter 1"},
-                     1,
-                     kResetFailed,
-                     2}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, DisplayFaults, testing::Values(
+    // Switched away for passes 1 and 2: nothing happens; back at pass 3: both reset, the pass ends.
+    DisplayFault{"Device1LostThenBack", {.lostAtCheck = 1, .resettableAtCheck = 3}, {}, 5, {"P", "R", "P"}, 2},
+    DisplayFault{"Device2AsksForAReset", {}, {.resettableAtCheck = 1}, 3, {"P", "R", "P"}, 2},
+    // Side 1's frame would still be taken on each pass, but nothing is matched or presented.
+    DisplayFault{"Device2Lost", {}, {.lostAtCheck = 0}, 3, {}, 0},
+    DisplayFault{"Device1ResetFails", {.resettableAtCheck = 0, .resetFails = true}, {}, 50, {"reset adapter 1"}, 0,
+                 kResetFailed},
+    DisplayFault{"Device2ResetFails", {}, {.resettableAtCheck = 0, .resetFails = true}, 50, {"R"}, 0, kResetFailed},
+    // The failing pass still presents both; the quit request ends the loop on the next pass.
+    DisplayFault{"NoBackBufferFromPass2", {}, {.noBackBufferFrom = 2}, 50, {"P", "P", "P"}, 3,
+                 "Nelze získat ukazatel na back buffer!"},
+    // Pass 0 cannot get side 1's back buffer; pass 1 finds side 1 ready for a reset, which fails.
+    DisplayFault{"TheLaterOfTwoFailuresIsShown", {.resettableAtCheck = 1, .resetFails = true, .noBackBufferFrom = 0},
+                 {}, 50, {"P", "reset adapter 1"}, 1, kResetFailed, 2}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct BadMapFile {
   const char* name;
