@@ -41,7 +41,7 @@ void RunPresent(benchmark::State& state, display::DisplayPair& pair) {
 }
 
 // Off-screen devices whose back-buffer rows are `pitch` bytes apart.
-void BM_PresentViewsFake(benchmark::State& state) {
+void BM_PresentViewsOffscreen(benchmark::State& state) {
   display::OffscreenFaultPlan plan;
   for (auto& adapter : plan.adapters) adapter.extraRowBytes = static_cast<int>(state.range(0)) - 3200;
   display::DisplayPair pair(display::MakeOffscreenDisplayDriver(nullptr, std::move(plan)));
@@ -52,7 +52,7 @@ void BM_PresentViewsFake(benchmark::State& state) {
   RunPresent(state, pair);
 }
 
-BENCHMARK(BM_PresentViewsFake)
+BENCHMARK(BM_PresentViewsOffscreen)
     ->ArgName("pitch")
     ->Arg(3200)
     ->Arg(3328)

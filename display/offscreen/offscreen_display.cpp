@@ -120,7 +120,8 @@ class OffscreenDevice final : public Device {
     faults_->Note("clear adapter " + std::to_string(adapter_));
     if (backBuffer_->locked) return D3DERR_INVALIDCALL;
     for (int r = 0; r < height_; ++r)
-      std::fill_n(reinterpret_cast<std::uint32_t*>(backBuffer_->pixels.data() + r * pitch()), width_, color);
+      std::fill_n(reinterpret_cast<std::uint32_t*>(backBuffer_->pixels.data() + static_cast<std::size_t>(r) * pitch()),
+                  width_, color);
     return D3D_OK;
   }
 
