@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
 
   const bool timed = headlessDemo;
   return app::WinMain(std::move(platform), config, [&](app::StereoViewer& viewer) {
-    if (!options.traceFile.empty()) trace.Write(viewer.lastStep);
-    if (progress) progress->Update(viewer.lastStep);
+    if (!options.traceFile.empty()) trace.Write(viewer.lastStep());
+    if (progress) progress->Update(viewer.lastStep());
     if (timed && std::chrono::steady_clock::now() - start > std::chrono::duration<double>(kHeadlessDemoSeconds))
       viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
   });

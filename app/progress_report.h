@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "stereo/frame_step.h"
+#include "stereo/frame_pipeline.h"
 
 namespace app {
 

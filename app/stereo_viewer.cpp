@@ -16,12 +16,24 @@ namespace {
 constexpr const char* kRegisterFailed = "Chyba při registraci okna aplikace!";
 constexpr const char* kCreateWindowFailed = "Chyba při vytváření okna aplikace!";
 
+const char* TextOf(display::Status status) {
+  switch (status) {
+    case display::Status::NoDisplaySystem: return "Nelze vytvořit objekt Direct3D!";
+    case display::Status::CreateDeviceFailed: return "Nelze vytvořit objekt Direct3DDevice!";
+    case display::Status::NoDevice: return "Neexistuje objekt Direct3DDevice!";
+    case display::Status::ResetFailed: return "Nelze obnovit zařízení!";
+    case display::Status::NoBackBuffer: return "Nelze získat ukazatel na back buffer!";
+    case display::Status::Ok: break;
+  }
+  return "OK";
+}
+
 }  // namespace
 
 StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
     : windowSystem_(std::move(platform.windows)),
-      displayDriver_(std::move(platform.displays)),
-      capture(std::move(platform.cameras)),
+      displays_(std::move(platform.displays)),
+      capture_(std::move(platform.cameras)),
       config_(std::move(config)) {}
 
 StereoViewer::~StereoViewer() {
@@ -31,50 +43,22 @@ StereoViewer::~StereoViewer() {
 
 bool StereoViewer::Init() { return InitResources() && CreateDisplays(); }
 
-bool StereoViewer::LoadAndConvertMaps() {
-  cv::Mat* maps[4] = {&mapX1, &mapY1, &mapX2, &mapY2};
-  if (config_.identityMaps) {
-    stereo::MakeIdentityMaps(stereo::kFrameHeight, stereo::kFrameWidth, &mapX1, &mapY1);
-    stereo::MakeIdentityMaps(stereo::kFrameHeight, stereo::kFrameWidth, &mapX2, &mapY2);
-  } else {
-    std::fprintf(stderr, "Loading rectification maps...\n");
-    for (int i = 0; i < 4; ++i) {
-      const char* name = stereo::kMapFileNames[i];
-      const std::string path =
-          config_.mapDirectory.empty() ? name : (std::filesystem::path(config_.mapDirectory) / name).string();
-      std::string reason;
-      if (!stereo::LoadMap(path, stereo::kFrameHeight, stereo::kFrameWidth, maps[i], &reason)) {
-        std::fprintf(stderr, "rectification map %s: %s\n", path.c_str(), reason.c_str());
-        const std::string message = std::string("Nelze načíst rektifikační mapu ") + name + "!";
-        SetErrorText(message.c_str());
-        return false;
-      }
-    }
-  }
-  // Both maps of a side are validated to the frame size above, so the conversion cannot see a mismatch.
-  cv::convertMaps(mapX1, mapY1, mapXY1, mapAlpha1, CV_16SC2);
-  cv::convertMaps(mapX2, mapY2, mapXY2, mapAlpha2, CV_16SC2);
-  return true;
-}
-
 bool StereoViewer::InitResources() {
   cv::setUseOptimized(true);
-  if (!LoadAndConvertMaps()) return false;
-
-  cameraId1 = 0;
-  frame1.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
-  frame1.setTo(cv::Scalar::all(0));
-  staging1.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
-  capture.OpenDevice(cameraId1, stereo::kFrameWidth, stereo::kFrameHeight);
-
-  if (dualDisplay) {
-    cameraId2 = 1;
-    frame2.create(stereo::kFrameHeight, stereo::kFrameWidth, CV_8UC3);
-    frame2.setTo(cv::Scalar::all(0));
-    staging2.create(stereo::kViewHeight, stereo::kStagingWidth, CV_8UC4);
-    capture.OpenDevice(cameraId2, stereo::kFrameWidth, stereo::kFrameHeight);
+  if (config_.identityMaps) {
+    pipeline_.UseIdentityMaps();
+  } else {
+    std::string badFile;
+    if (!pipeline_.LoadMaps(config_.mapDirectory, &badFile)) {
+      SetErrorText(("Nelze načíst rektifikační mapu " + badFile + "!").c_str());
+      return false;
+    }
   }
-
+  for (int side = 0; side < 2; ++side) {
+    pipeline_.CreateFrame(side);
+    displays_.CreateStaging(side);
+    capture_.OpenDevice(stereo::kCameraOfSide[side], stereo::kFrameWidth, stereo::kFrameHeight);
+  }
   if (!windowSystem_->RegisterWindowClass(kWindowTitle)) {
     SetErrorText(kRegisterFailed);
     return false;
@@ -83,30 +67,71 @@ bool StereoViewer::InitResources() {
     SetErrorText(kCreateWindowFailed);
     return false;
   }
-  window = windowSystem_->Handle();
+  window_ = windowSystem_->Handle();
   windowSystem_->ShowWindow();
   return true;
 }
 
-void StereoViewer::ReleaseResources() {
-  capture.CloseDevice(cameraId1);
-  frame1.release();
-  staging1.release();
-  for (cv::Mat* m : {&mapX1, &mapY1, &mapX2, &mapY2, &mapXY1, &mapAlpha1, &mapXY2, &mapAlpha2}) m->release();
-  device1.reset();
-  direct3D1.reset();
-  if (dualDisplay) {
-    capture.CloseDevice(cameraId2);
-    frame2.release();
-    staging2.release();
-    device2.reset();
-    direct3D2.reset();
+bool StereoViewer::CreateDisplays() {
+  for (int side = 0; side < 2; ++side) {
+    const display::Status status = displays_.Create(side, window_);
+    if (status != display::Status::Ok) {
+      SetErrorText(TextOf(status));
+      return false;
+    }
   }
+  return true;
+}
+
+bool StereoViewer::DeviceReady(int side) {
+  switch (displays_.Check(side)) {
+    case display::DeviceState::Lost: return false;
+    case display::DeviceState::NeedsReset: ResetDisplays(); return false;
+    case display::DeviceState::Ready: break;
+  }
+  return true;
+}
+
+void StereoViewer::FrameStep() {
+  if (!DeviceReady(0)) return;
+  const bool new1 = pipeline_.TakeFrame(0, capture_);
+  if (!DeviceReady(1)) return;
+  const bool new2 = pipeline_.TakeFrame(1, capture_);
+  lastStep_ = pipeline_.Match(new1, new2);
+  for (display::Status status : displays_.Present(pipeline_.View(0), pipeline_.View(1))) {
+    if (status == display::Status::Ok) continue;
+    SetErrorText(TextOf(status));
+    windowSystem_->PostQuitMessage(0);
+  }
+  lastStep_.presented = std::chrono::steady_clock::now();
+}
+
+void StereoViewer::ResetDisplays() {
+  for (int side = 0; side < 2; ++side) {
+    const display::Status status = displays_.Reset(side);
+    if (status != display::Status::Ok) {
+      SetErrorText(TextOf(status));
+      windowSystem_->PostQuitMessage(0);
+      return;
+    }
+  }
+}
+
+void StereoViewer::ReleaseResources() {
+  capture_.CloseDevice(stereo::kCameraOfSide[0]);
+  pipeline_.ReleaseFrame(0);
+  displays_.ReleaseStaging(0);
+  pipeline_.ReleaseMaps();
+  displays_.ReleaseDevice(0);
+  capture_.CloseDevice(stereo::kCameraOfSide[1]);
+  pipeline_.ReleaseFrame(1);
+  displays_.ReleaseStaging(1);
+  displays_.ReleaseDevice(1);
 }
 
 void StereoViewer::Shutdown() {
   ReleaseResources();
-  if (window) windowSystem_->CloseWindow();
+  if (window_) windowSystem_->CloseWindow();
 }
 
 void StereoViewer::WindowProc(const WindowMessage& message) {
@@ -140,11 +165,11 @@ int StereoViewer::RunMainLoop() {
 bool StereoViewer::WriteSnapshots(const std::string& directory) const {
   std::error_code ec;
   std::filesystem::create_directories(directory, ec);
-  const cv::Mat* stagings[2] = {&staging1, &staging2};
   for (int side = 0; side < 2; ++side) {
-    if (stagings[side]->empty()) return false;
+    const cv::Mat& staging = displays_.Staging(side);
+    if (staging.empty()) return false;
     cv::Mat view;
-    cv::cvtColor((*stagings[side])(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight)), view, cv::COLOR_BGRA2BGR);
+    cv::cvtColor(staging(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight)), view, cv::COLOR_BGRA2BGR);
     const std::string path = (std::filesystem::path(directory) / ("side" + std::to_string(side + 1) + ".png")).string();
     bool written = false;
     try {

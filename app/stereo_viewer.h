@@ -1,16 +1,15 @@
-// The application object: owns every resource of the viewer and runs its start-up and shut-down.
+// The application object: owns every part of the viewer and keeps their order: start-up, the
+// passes of the main loop, the window procedure and shut-down.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
-#include <opencv2/core.hpp>
-
 #include "app/window_system.h"
 #include "capture/capture_manager.h"
-#include "display/display_system.h"
-#include "stereo/frame_step.h"
+#include "display/display_pair.h"
+#include "stereo/frame_pipeline.h"
 
 namespace app {
 
@@ -30,24 +29,27 @@ struct ViewerConfig {
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
 
+// Main thread only.
 class StereoViewer {
-  // Declared first so they outlive every device, window and camera that depends on them.
-  std::unique_ptr<WindowSystem> windowSystem_;
-  std::unique_ptr<display::DisplayDriver> displayDriver_;
-
  public:
   explicit StereoViewer(Platform platform, ViewerConfig config = {});
   ~StereoViewer();
   StereoViewer(const StereoViewer&) = delete;
   StereoViewer& operator=(const StereoViewer&) = delete;
 
+  // InitResources, then CreateDisplays; false with ErrorText written when either failed.
   bool Init();
+  // Maps, frame and staging images and cameras side by side, then the window.
   bool InitResources();
+  // Side 1's device, then side 2's.
   bool CreateDisplays();
+  // One pass: device 1 check, side 1's frame, device 2 check, side 2's frame, matching, present.
   void FrameStep();
+  // Both devices, side 1 first; a failure writes ErrorText and requests the quit.
   void ResetDisplays();
-  void PresentViews();
+  // Side by side: camera, images, (after side 1) the maps, device and display system; safe to repeat.
   void ReleaseResources();
+  // ReleaseResources, then the window is minimised.
   void Shutdown();
 
   // The window procedure: the messages the viewer reacts to.
@@ -58,40 +60,23 @@ class StereoViewer {
   void SetPassObserver(std::function<void(StereoViewer&)> observer) { observer_ = std::move(observer); }
   // Writes the last presented view of each side as side1.png and side2.png; false when it cannot.
   bool WriteSnapshots(const std::string& directory) const;
-  const ViewerConfig& config() const { return config_; }
 
+  // The record of the last pass that reached the matching.
+  const stereo::FrameStepRecord& lastStep() const { return lastStep_; }
+  const ViewerConfig& config() const { return config_; }
   WindowSystem& windows() { return *windowSystem_; }
 
-  // Fields in the viewer's own order; the frame step and view composition use them directly.
-  bool dualDisplay = true;
-  WindowHandle window = nullptr;
-  std::unique_ptr<display::DisplaySystem> direct3D1;
-  std::unique_ptr<display::Device> device1;
-  capture::CaptureManager capture;
-  cv::Mat frame1;
-  cv::Mat staging1;
-  cv::Mat mapX1, mapY1, mapX2, mapY2;
-  cv::Mat mapXY1, mapAlpha1;
-  cv::Mat mapXY2, mapAlpha2;
-  int cameraId1 = 0;
-  std::unique_ptr<display::DisplaySystem> direct3D2;
-  std::unique_ptr<display::Device> device2;
-  cv::Mat frame2;
-  cv::Mat staging2;
-  int cameraId2 = 1;
-  // The crop windows of the current pass (set by the frame step, shown by PresentViews).
-  cv::Rect cropWindow1{112, 84, 800, 600};
-  cv::Rect cropWindow2{112, 84, 800, 600};
-  // What the last pass that reached the matching did (for traces and checks).
-  stereo::FrameStepRecord lastStep;
-  // Matcher and buffers kept across passes.
-  std::unique_ptr<stereo::FrameStepWorkspace> workspace;
-
  private:
-  bool LoadAndConvertMaps();
-  bool TakeFrame(int side);
+  bool DeviceReady(int side);
 
+  // Declared first so it outlives the devices and cameras that depend on it.
+  std::unique_ptr<WindowSystem> windowSystem_;
+  display::DisplayPair displays_;
+  capture::CaptureManager capture_;
+  stereo::FramePipeline pipeline_;
+  WindowHandle window_ = nullptr;
   ViewerConfig config_;
+  stereo::FrameStepRecord lastStep_;
   std::function<void(StereoViewer&)> observer_;
   long frameSteps_ = 0;
 };

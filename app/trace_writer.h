@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "stereo/frame_step.h"
+#include "stereo/frame_pipeline.h"
 
 namespace app {
 

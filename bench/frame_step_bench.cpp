@@ -1,6 +1,6 @@
-// One frame step with the fake displays and scripted cameras, against the same work done the obvious
-// way (whole-frame remaps into scratch images, a fresh matcher, compositions through 832 x 600
-// images), measured in one run. Also counts heap allocations per pass.
+// One pass of the frame pipeline and the display pair (off-screen displays, scripted cameras), against
+// the same work done the obvious way (whole-frame remaps into scratch images, a fresh matcher, crops
+// copied into a back buffer), measured in one run. Also counts heap allocations per pass.
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -9,8 +9,10 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "stereo/convergence_follower.h"
-#include "tests/support/stereo_rig.h"
+#include "display/display_pair.h"
+#include "display/offscreen/offscreen_display.h"
+#include "stereo/frame_pipeline.h"
+#include "testing/stereo_rig.h"
 
 // Every allocation of the process passes through here, so a pass's allocations can be counted.
 extern "C" void* __libc_malloc(size_t);
@@ -38,13 +40,13 @@ extern "C" int posix_memalign(void** p, size_t alignment, size_t size) {
 
 namespace {
 
-using testing_support::StereoRig;
+using testkit::StereoRig;
 
 struct Inputs {
   std::vector<std::uint8_t> bottomUp[2];
   Inputs() {
     cv::Mat images[2];
-    testing_support::TexturedPair(64, &images[0], &images[1]);
+    testkit::TexturedPair(64, &images[0], &images[1]);
     for (int side = 0; side < 2; ++side) {
       cv::Mat flipped;
       cv::flip(images[side], flipped, 0);
@@ -58,33 +60,46 @@ const Inputs& TheInputs() {
   return inputs;
 }
 
-std::unique_ptr<StereoRig> MakeRig() {
-  stereo::ResetConvergenceFollower();
-  auto rig = std::make_unique<StereoRig>();
-  for (auto& adapter : rig->harness.display->adapters) adapter.keepPresented = false;
-  return rig;
-}
-
 void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames) {
   if (!newFrames) return;
   state.PauseTiming();
-  rig.cameras->Push(0, TheInputs().bottomUp[0]);
-  rig.cameras->Push(1, TheInputs().bottomUp[1]);
+  rig.DeliverSample(0, TheInputs().bottomUp[0]);
+  rig.DeliverSample(1, TheInputs().bottomUp[1]);
   state.ResumeTiming();
 }
 
+// The viewer's pass without the device checks (the off-screen devices are never lost).
+struct Pass {
+  Pass() : displays(display::MakeOffscreenDisplayDriver()) {
+    pipeline.UseIdentityMaps();
+    for (int side = 0; side < 2; ++side) {
+      pipeline.CreateFrame(side);
+      displays.CreateStaging(side);
+      displays.Create(side, this);
+    }
+  }
+  void Run(StereoRig& rig) {
+    const bool new1 = pipeline.TakeFrame(0, *rig.capture), new2 = pipeline.TakeFrame(1, *rig.capture);
+    pipeline.Match(new1, new2);
+    displays.Present(pipeline.View(0), pipeline.View(1));
+  }
+  stereo::FramePipeline pipeline;
+  display::DisplayPair displays;
+};
+
 void FrameStep(benchmark::State& state, bool newFrames) {
-  auto rig = MakeRig();
+  StereoRig rig;
+  Pass pass;
   for (int warm = 0; warm < 3; ++warm) {
-    rig->cameras->Push(0, TheInputs().bottomUp[0]);
-    rig->cameras->Push(1, TheInputs().bottomUp[1]);
-    rig->viewer->FrameStep();
+    rig.DeliverSample(0, TheInputs().bottomUp[0]);
+    rig.DeliverSample(1, TheInputs().bottomUp[1]);
+    pass.Run(rig);
   }
   long counted = 0, passes = 0;
   for (auto _ : state) {
-    Deliver(state, *rig, newFrames);
+    Deliver(state, rig, newFrames);
     const long before = allocations.load();
-    rig->viewer->FrameStep();
+    pass.Run(rig);
     counted += allocations.load() - before;
     ++passes;
   }
@@ -92,17 +107,21 @@ void FrameStep(benchmark::State& state, bool newFrames) {
 }
 
 void Baseline(benchmark::State& state, bool newFrames) {
-  auto rig = MakeRig();
-  stereo::FollowerState follower;
+  StereoRig rig;
+  testkit::ReferencePass reference;
   std::vector<std::uint8_t> backBuffer(3200 * 600);
   long counted = 0, passes = 0;
   for (auto _ : state) {
-    Deliver(state, *rig, newFrames);
+    Deliver(state, rig, newFrames);
     const long before = allocations.load();
     cv::Mat views[2];
-    testing_support::ReferenceFrameStep(*rig->viewer, follower, views);
-    for (const cv::Mat& view : views)
-      for (int r = 0; r < 600; ++r) std::memcpy(backBuffer.data() + 3200 * r, view.ptr(r), 3200);
+    reference.Run(*rig.capture, views);
+    for (const cv::Mat& view : views) {
+      cv::Mat composition(600, 832, CV_8UC3), staging;
+      view.copyTo(composition(cv::Rect(0, 0, 800, 600)));
+      cv::cvtColor(composition, staging, cv::COLOR_BGR2BGRA);
+      for (int r = 0; r < 600; ++r) std::memcpy(backBuffer.data() + 3200 * r, staging.ptr(r), 3200);
+    }
     benchmark::DoNotOptimize(backBuffer.data());
     counted += allocations.load() - before;
     ++passes;

@@ -1,8 +1,9 @@
-// PresentViews at the viewer's sizes (two 800 x 600 crops of 1024 x 768 frames): on the scripted
-// display, where the time is the composition and the copy into both back buffers alone, and on the
-// SDL renderers, where the presents are included. The SDL cases need an X server (DISPLAY).
+// The display pair's present at the viewer's sizes (two 800 x 600 crops of 1024 x 768 frames): on the
+// off-screen displays, where the time is the composition, the copy into both back buffers and the
+// off-screen present (one more copy of each back buffer), and on the SDL renderers. The SDL cases
+// need an X server (DISPLAY).
 //
-// Goal: composition and copy for both sides at most 0.6 ms median (the Fake cases).
+// Goal: composition and copy for both sides at most 0.6 ms median (see the parts below).
 #include <SDL.h>
 
 #include <cstdlib>
@@ -13,55 +14,45 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/error_text.h"
-#include "app/fake/fake_window_system.h"
-#include "app/stereo_viewer.h"
-#include "display/fake/fake_display.h"
+#include "display/display_pair.h"
+#include "display/offscreen/offscreen_display.h"
 #include "display/sdl/sdl_display.h"
 
 namespace {
 
-std::unique_ptr<app::StereoViewer> MakeViewer(std::unique_ptr<display::DisplayDriver> driver) {
-  app::ResetShellState();
-  app::Platform platform;
-  platform.windows = std::make_unique<fake::FakeWindowSystem>(std::make_shared<fake::WindowState>());
-  platform.displays = std::move(driver);
-  app::ViewerConfig config;
-  config.identityMaps = true;
-  auto viewer = std::make_unique<app::StereoViewer>(std::move(platform), config);
-  if (!viewer->Init()) return nullptr;
-  cv::randu(viewer->frame1, cv::Scalar::all(0), cv::Scalar::all(256));
-  cv::randu(viewer->frame2, cv::Scalar::all(0), cv::Scalar::all(256));
-  // A typical convergence: h = 40.
-  viewer->cropWindow1 = {152, 84, 800, 600};
-  viewer->cropWindow2 = {72, 84, 800, 600};
-  return viewer;
+// Both devices made; false when they cannot be.
+bool Start(display::DisplayPair& pair) {
+  for (int side = 0; side < 2; ++side) {
+    if (pair.Create(side, &pair) != display::Status::Ok) return false;
+    pair.CreateStaging(side);
+  }
+  return true;
 }
 
-void RunPresentViews(benchmark::State& state, app::StereoViewer& viewer) {
+void RunPresent(benchmark::State& state, display::DisplayPair& pair) {
+  cv::Mat frames[2] = {cv::Mat(768, 1024, CV_8UC3), cv::Mat(768, 1024, CV_8UC3)};
+  for (cv::Mat& frame : frames) cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));
+  // A typical convergence: h = 40.
+  const cv::Mat view1 = frames[0](cv::Rect(152, 84, 800, 600)), view2 = frames[1](cv::Rect(72, 84, 800, 600));
   for (auto _ : state) {
-    viewer.PresentViews();
+    pair.Present(view1, view2);
     benchmark::ClobberMemory();
   }
-  if (!app::ErrorTextIsOk()) state.SkipWithError(app::ErrorText);
 }
 
-// Scripted devices: the back buffers are plain memory and Present does nothing, so this is the
-// composition (crop conversion) and the copy into the locked back buffer, for both sides.
-void BM_PresentViewsFake(benchmark::State& state) {
-  auto displays = std::make_shared<fake::DisplayState>();
-  for (fake::DeviceScript& device : displays->adapters) {
-    device.pitch = static_cast<int>(state.range(0));
-    device.keepPresented = false;
-  }
-  auto viewer = MakeViewer(std::make_unique<fake::FakeDisplayDriver>(displays));
-  if (!viewer) {
-    state.SkipWithError(app::ErrorText);
+// Off-screen devices whose back-buffer rows are `pitch` bytes apart.
+void BM_PresentViewsOffscreen(benchmark::State& state) {
+  display::OffscreenFaultPlan plan;
+  for (auto& adapter : plan.adapters) adapter.extraRowBytes = static_cast<int>(state.range(0)) - 3200;
+  display::DisplayPair pair(display::MakeOffscreenDisplayDriver(nullptr, std::move(plan)));
+  if (!Start(pair)) {
+    state.SkipWithError("the off-screen devices cannot be made");
     return;
   }
-  RunPresentViews(state, *viewer);
+  RunPresent(state, pair);
 }
-BENCHMARK(BM_PresentViewsFake)
+
+BENCHMARK(BM_PresentViewsOffscreen)
     ->ArgName("pitch")
     ->Arg(3200)
     ->Arg(3328)
@@ -115,12 +106,12 @@ void RunSdl(benchmark::State& state, display::SdlDisplayOptions options) {
     return;
   }
   {
-    auto viewer = MakeViewer(display::MakeSdlDisplayDriver(options));
-    if (!viewer) {
-      state.SkipWithError(app::ErrorText);
+    display::DisplayPair pair(display::MakeSdlDisplayDriver(options));
+    if (!Start(pair)) {
+      state.SkipWithError("the SDL devices cannot be made");
     } else {
       SDL_PumpEvents();
-      RunPresentViews(state, *viewer);
+      RunPresent(state, pair);
     }
   }
   SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -6,8 +6,6 @@ namespace stereo {
 
 namespace {
 
-FollowerState processFollower;
-
 // Halves to even, independent of the floating-point environment's rounding mode.
 int RoundHalfToEven(double value) {
   const double floor = std::floor(value);
@@ -39,11 +37,5 @@ int ConvergenceFollower(FollowerState& state, int target) {
   if (std::fabs(v - a) >= kFollowerDeadBand) state.followerValue = candidate;
   return RoundHalfToEven(state.followerValue);
 }
-
-int ConvergenceFollower(int target) { return ConvergenceFollower(processFollower, target); }
-
-FollowerState& ConvergenceFollowerState() { return processFollower; }
-
-void ResetConvergenceFollower() { processFollower = FollowerState{}; }
 
 }  // namespace stereo

@@ -20,13 +20,4 @@ inline constexpr double kFollowerDeadBand = 5.0;
 // integer, halves to even.
 int ConvergenceFollower(FollowerState& state, int target);
 
-// The same on the process-wide state. Main thread only: the state has no lock.
-int ConvergenceFollower(int target);
-
-// The process-wide state, for inspection.
-FollowerState& ConvergenceFollowerState();
-
-// Puts the process-wide state back to its initial values (tests; the viewer never resets it).
-void ResetConvergenceFollower();
-
 }  // namespace stereo

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -39,8 +41,29 @@ class OffscreenScreens {
   std::vector<Screen> screens_;
 };
 
-// Back-buffer rows of the off-screen devices have no padding: 3200 bytes for 800 pixels.
-std::unique_ptr<DisplayDriver> MakeOffscreenDisplayDriver(std::shared_ptr<OffscreenScreens> screens);
+// What the off-screen devices are told to go through, so a run without a screen can meet the
+// failures of real displays. Nothing by default. Counts start at 0 and are per device.
+struct OffscreenFaultPlan {
+  int noSystemAt = -1;         // this display-system creation (over the driver's life) gives none
+  int noDeviceOnAdapter = -1;  // device creation on this adapter succeeds but gives no device
+  struct Adapter {
+    int lostAtCheck = -1;        // from this cooperative-level check on the device is lost,
+    int resettableAtCheck = -1;  // and from this one on it can be reset; a reset brings it back
+    bool resetFails = false;
+    int noBackBufferFrom = -1;  // this back-buffer request and every later one fail
+    int extraRowBytes = 0;      // back-buffer rows this much longer than the 4 bytes per pixel
+  };
+  Adapter adapters[2];
+  // Told, on the presenting thread, of every creation, clear, present, reset and release, in order
+  // ("create system 0", "create device on adapter 1", "clear adapter 1", "present adapter 1",
+  // "reset adapter 1", "release device on adapter 1", "release system 0").
+  std::function<void(const std::string&)> journal;
+};
+
+// Back-buffer rows of the off-screen devices have no padding (3200 bytes for 800 pixels) unless the
+// fault plan adds some.
+std::unique_ptr<DisplayDriver> MakeOffscreenDisplayDriver(std::shared_ptr<OffscreenScreens> screens,
+                                                          OffscreenFaultPlan faults = {});
 // Two adapters whose frames nobody reads.
 std::unique_ptr<DisplayDriver> MakeOffscreenDisplayDriver();
 

@@ -7,15 +7,14 @@
 
 #include "app/trace_writer.h"
 #include "stereo/convergence_follower.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/viewer_harness.h"
 
-using testing_support::TempDir;
-using testing_support::ViewerHarness;
+using testkit::TempDir;
+using testkit::ViewerHarness;
 
 namespace {
 
 TEST(RunOptions, APassLimitEndsTheRunAsEscapeWouldAndSnapshotsShowTheLastViews) {
-  stereo::ResetConvergenceFollower();
   ViewerHarness h;
   TempDir dir;
   app::ViewerConfig config = ViewerHarness::IdentityConfig();
@@ -23,7 +22,7 @@ TEST(RunOptions, APassLimitEndsTheRunAsEscapeWouldAndSnapshotsShowTheLastViews) 
   config.snapshotDirectory = dir.File("shots");
   EXPECT_EQ(app::WinMain(h.MakePlatform(), config), 0);
   EXPECT_TRUE(h.window->boxes.empty());
-  EXPECT_EQ(h.display->adapters[1].presents, 1 + 3);
+  EXPECT_EQ(h.screens->PresentCount(1), 1u + 3);
   for (const char* name : {"side1.png", "side2.png"}) {
     cv::Mat shot = cv::imread(dir.File("shots/") + name, cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(shot.empty()) << name;
@@ -31,7 +30,6 @@ TEST(RunOptions, APassLimitEndsTheRunAsEscapeWouldAndSnapshotsShowTheLastViews) 
     EXPECT_EQ(shot.type(), CV_8UC3);
     EXPECT_EQ(cv::countNonZero(shot.reshape(1)), 0) << "frames start black";
   }
-  stereo::ResetConvergenceFollower();
 }
 
 TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {

@@ -1,215 +1,143 @@
-// The shell: start-up and shut-down orders, the main loop, failures and the error box.
+// The shell through app::WinMain, as the program runs it, on the fake window system and the
+// off-screen displays: start-up and release orders, the main loop, every start-up failure and its box.
+#include <map>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/error_text.h"
-#include "tests/support/viewer_harness.h"
-
-using app::WindowMessage;
-using testing::ElementsAre;
-using testing_support::ViewerHarness;
+#include "testing/viewer_harness.h"
 
 namespace {
 
-WindowMessage Key(int code) { return {WindowMessage::Kind::KeyDown, code}; }
-WindowMessage Activate(int on) { return {WindowMessage::Kind::ActivateApp, on}; }
+using app::WindowMessage;
+using testkit::ViewerHarness;
+using Log = std::vector<std::string>;
 
-// Queues a message when the loop reaches the given pass.
-void At(ViewerHarness& h, std::map<int, WindowMessage> script) {
+const WindowMessage kEscape{WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape};
+
+// Runs the viewer, queueing each message of `script` when the loop reaches its pass.
+int RunViewer(ViewerHarness& h, std::map<int, WindowMessage> script = {}) {
   h.window->onPass = [state = h.window.get(), script](int pass) {
-    auto it = script.find(pass);
-    if (it != script.end()) state->queue.push_back(it->second);
+    if (auto it = script.find(pass); it != script.end()) state->queue.push_back(it->second);
   };
+  return app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig());
 }
 
-TEST(ShellStartup, CreatesWindowThenBothDisplaysInOrderAndBlanksThemWhite) {
-  ViewerHarness h;
-  auto viewer = h.MakeViewer();
-  ASSERT_TRUE(viewer->Init());
-  EXPECT_THAT(
-      h.log.entries(),
-      ElementsAre("window: register Direct3D aplikace", "window: create Direct3D aplikace", "window: show",
-                  "display: create system 0", "display: create device on adapter 1", "display: clear adapter 1",
-                  "display: present adapter 1", "display: create system 1", "display: create device on adapter 0",
-                  "display: clear adapter 0", "display: present adapter 0"));
-  for (int adapter : {0, 1}) {
-    const fake::DeviceScript& d = h.display->adapters[adapter];
-    EXPECT_EQ(d.clears, 1);
-    EXPECT_EQ(d.lastClearColor, 0xFFFFFFFFu);
-    EXPECT_EQ(d.presents, 1);
-    EXPECT_EQ(d.createParameters, display::ViewerPresentParameters(viewer->window));
-  }
-  EXPECT_NE(viewer->window, nullptr);
+Log Join(std::initializer_list<Log> parts) {
+  Log all;
+  for (const Log& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
-TEST(ShellStartup, BuffersAndConvertedMapsHaveTheFrameGeometry) {
-  ViewerHarness h;
-  auto viewer = h.MakeViewer();
-  ASSERT_TRUE(viewer->InitResources());
-  for (const cv::Mat* frame : {&viewer->frame1, &viewer->frame2}) {
-    EXPECT_EQ(frame->size(), cv::Size(1024, 768));
-    EXPECT_EQ(frame->type(), CV_8UC3);
-  }
-  for (const cv::Mat* staging : {&viewer->staging1, &viewer->staging2}) {
-    EXPECT_EQ(staging->size(), cv::Size(832, 600));
-    EXPECT_EQ(staging->type(), CV_8UC4);
-    EXPECT_EQ(staging->step[0], 3328u);
-  }
-  for (const cv::Mat* xy : {&viewer->mapXY1, &viewer->mapXY2}) {
-    EXPECT_EQ(xy->size(), cv::Size(1024, 768));
-    EXPECT_EQ(xy->type(), CV_16SC2);
-  }
-  for (const cv::Mat* alpha : {&viewer->mapAlpha1, &viewer->mapAlpha2}) {
-    EXPECT_EQ(alpha->size(), cv::Size(1024, 768));
-    EXPECT_EQ(alpha->depth(), CV_16U);
-  }
-  EXPECT_EQ(viewer->cameraId1, 0);
-  EXPECT_EQ(viewer->cameraId2, 1);
-}
+const Log kWindow = {"window: register Direct3D aplikace", "window: create Direct3D aplikace", "window: show"};
+const Log kSide1 = {"display: create system 0", "display: create device on adapter 1", "display: clear adapter 1",
+                    "display: present adapter 1"};
+const Log kSide2 = {"display: create system 1", "display: create device on adapter 0", "display: clear adapter 0",
+                    "display: present adapter 0"};
+const Log kPass = {"display: present adapter 1", "display: present adapter 0"};
+const Log kRelease = {"display: release device on adapter 1", "display: release system 0",
+                      "display: release device on adapter 0", "display: release system 1", "window: minimise"};
 
-TEST(ShellShutdown, ReleasesSideOneBeforeSideTwoDeviceBeforeSystemAndMinimisesTheWindow) {
+TEST(Shell, StartsUpStepsFromTheFirstPassAndReleasesSideBySideBeforeMinimising) {
   ViewerHarness h;
-  auto viewer = h.MakeViewer();
-  ASSERT_TRUE(viewer->Init());
-  h.log.Clear();
-  viewer->Shutdown();
-  EXPECT_THAT(h.log.entries(),
-              ElementsAre("display: release device on adapter 1", "display: release system 0",
-                          "display: release device on adapter 0", "display: release system 1", "window: minimise"));
-  EXPECT_TRUE(viewer->frame1.empty() && viewer->staging1.empty() && viewer->mapX1.empty() && viewer->mapXY2.empty() &&
-              viewer->mapAlpha2.empty() && viewer->frame2.empty());
-  EXPECT_EQ(viewer->device1, nullptr);
-  EXPECT_EQ(viewer->direct3D2, nullptr);
-
-  h.log.Clear();
-  viewer->ReleaseResources();
-  EXPECT_TRUE(h.log.entries().empty()) << "a second release must find nothing left";
-  viewer->Shutdown();
-  EXPECT_THAT(h.log.entries(), ElementsAre("window: minimise"));
-}
-
-TEST(ShellRun, EscapeEndsTheRunWithoutABoxAndExitCodeZero) {
-  ViewerHarness h;
-  At(h, {{3, Key(app::kVirtualKeyEscape)}});
-  const int code = app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig());
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(RunViewer(h, {{1, kEscape}}), 0);
+  // The second minimise is the destructor's shut-down, which finds nothing left to release.
+  EXPECT_EQ(h.window->log,
+            Join({kWindow, kSide1, kSide2, kPass, {"window: quit requested"}, kPass, kRelease, {"window: minimise"}}));
   EXPECT_TRUE(h.window->boxes.empty());
-  EXPECT_TRUE(h.window->minimized);
   EXPECT_STREQ(app::ErrorText, "OK");
-  // Passes 0..3 stepped; pass 4 retrieved the quit request.
-  EXPECT_EQ(h.display->adapters[1].presents, 1 + 4);
 }
 
-TEST(ShellRun, FrameStepsRunFromTheFirstPassAndOtherKeysDoNothing) {
-  ViewerHarness h;
-  At(h, {{1, Key('a')}, {2, Key(13)}, {6, Key(app::kVirtualKeyEscape)}});
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig()), 0);
-  EXPECT_EQ(h.window->passes, 8);
-  EXPECT_EQ(h.display->adapters[0].presents, 1 + 7);
-}
+struct Loop {
+  const char* name;
+  std::map<int, WindowMessage> messages;
+  int passes, steps;
+};
 
-TEST(ShellRun, DeactivationPausesFrameStepsWhileMessagesAreStillHandled) {
-  ViewerHarness h;
-  At(h, {{2, Activate(0)}, {5, Key('x')}, {8, Activate(1)}, {10, Key(app::kVirtualKeyEscape)}});
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig()), 0);
-  // Stepped on passes 0, 1, then 8, 9, 10; passes 2..7 only pumped messages.
-  EXPECT_EQ(h.display->adapters[1].presents, 1 + 5);
-  EXPECT_EQ(h.window->passes, 12);
-}
+class ShellLoop : public testing::TestWithParam<Loop> {};
 
-TEST(ShellRun, WindowDestructionEndsTheRun) {
+TEST_P(ShellLoop, PumpsOneMessageAndRunsOneStepPerPassWhileActive) {
   ViewerHarness h;
-  At(h, {{0, {WindowMessage::Kind::Destroy, 0}}});
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig()), 0);
+  EXPECT_EQ(RunViewer(h, GetParam().messages), 0);
+  EXPECT_EQ(h.window->passes, GetParam().passes);
+  EXPECT_EQ(h.screens->PresentCount(1), 1u + GetParam().steps);
   EXPECT_TRUE(h.window->boxes.empty());
-  EXPECT_EQ(h.window->passes, 2);
 }
 
-struct StartupFailure {
+using Kind = WindowMessage::Kind;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Scripts, ShellLoop, testing::Values(
+    Loop{"Escape", {{3, kEscape}}, 5, 4},
+    Loop{"OtherKeysDoNothing", {{1, {Kind::KeyDown, 'a'}}, {2, {Kind::KeyDown, 13}}, {6, kEscape}}, 8, 7},
+    // Stepped on passes 0, 1 and 8 to 10; passes 2 to 7 only pump messages.
+    Loop{"DeactivationPausesSteps",
+         {{2, {Kind::ActivateApp, 0}}, {5, {Kind::KeyDown, 'x'}}, {8, {Kind::ActivateApp, 1}}, {10, kEscape}}, 12, 5},
+    Loop{"WindowDestroyed", {{0, {Kind::Destroy, 0}}}, 2, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+struct StartFailure {
   const char* name;
   std::function<void(ViewerHarness&)> arrange;
   const char* message;
-  bool displaysAttempted;
+  Log log;
 };
 
-class ShellStartupFailure : public testing::TestWithParam<StartupFailure> {};
+std::string Box(const char* message) { return std::string("window: box Direct3D aplikace: ") + message; }
 
-TEST_P(ShellStartupFailure, ShowsItsMessageOnceAfterShutdownAndExitsWithZero) {
+// A display failure: the window and whatever display `made` shows, then, before the box, the
+// releases, side 1 first, and the minimised window; the destructor's shut-down minimises it again.
+StartFailure DisplayFailure(const char* name, std::function<void(ViewerHarness&)> arrange, const char* message,
+                            Log made, Log released) {
+  return {name, std::move(arrange), message,
+          Join({kWindow, made, released, {"window: minimise", Box(message), "window: minimise"}})};
+}
+
+class ShellStartFailure : public testing::TestWithParam<StartFailure> {};
+
+TEST_P(ShellStartFailure, ReleasesWhatWasMadeThenShowsItsBoxAndExitsWithZero) {
   ViewerHarness h;
   GetParam().arrange(h);
-  const int code = app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig());
-  EXPECT_EQ(code, 0);
-  ASSERT_EQ(h.window->boxes.size(), 1u);
-  EXPECT_EQ(h.window->boxes[0], GetParam().message);
-  EXPECT_EQ(h.window->boxCaptions[0], "Direct3D aplikace");
-  EXPECT_EQ(h.window->passes, 0) << "the main loop must not run after a failed start";
-  EXPECT_EQ(h.display->systemsCreated > 0, GetParam().displaysAttempted);
-  // Whatever was created is released before the box is shown.
-  const auto& e = h.log.entries();
-  auto box = std::find(e.begin(), e.end(), std::string("window: box ") + GetParam().message);
-  for (auto it = box; it != e.end(); ++it) EXPECT_EQ(it->rfind("display: release", 0), std::string::npos) << *it;
-  EXPECT_FALSE(h.display->adapters[0].exists || h.display->adapters[1].exists);
+  EXPECT_EQ(RunViewer(h), 0);
+  EXPECT_EQ(h.window->log, GetParam().log);
+  EXPECT_THAT(h.window->boxes, testing::ElementsAre(GetParam().message));
+  EXPECT_EQ(h.window->passes, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFailure, ShellStartupFailure,
-    testing::Values(
-        StartupFailure{"Registration", [](ViewerHarness& h) { h.window->failRegister = true; },
-                       "Chyba při registraci okna aplikace!", false},
-        StartupFailure{"Window", [](ViewerHarness& h) { h.window->failCreate = true; },
-                       "Chyba při vytváření okna aplikace!", false},
-        StartupFailure{"DisplaySystem", [](ViewerHarness& h) { h.display->failSystemAt = {0}; },
-                       "Nelze vytvořit objekt Direct3D!", true},
-        StartupFailure{"SecondDisplaySystem", [](ViewerHarness& h) { h.display->failSystemAt = {1}; },
-                       "Nelze vytvořit objekt Direct3D!", true},
-        StartupFailure{"SingleAdapter",
-                       [](ViewerHarness& h) { h.display->adapters[1].createResult = display::D3DERR_NOTAVAILABLE; },
-                       "Nelze vytvořit objekt Direct3DDevice!", true},
-        StartupFailure{"NoDevice", [](ViewerHarness& h) { h.display->adapters[0].createReturnsNoDevice = true; },
-                       "Neexistuje objekt Direct3DDevice!", true}),
+const char* const kNoSystem = "Nelze vytvořit objekt Direct3D!";
+const char* const kNoDevice = "Nelze vytvořit objekt Direct3DDevice!";
+const char* const kNoDeviceGiven = "Neexistuje objekt Direct3DDevice!";
+const Log kReleaseSide1 = {"display: release device on adapter 1", "display: release system 0"};
+
+void OneAdapter(ViewerHarness& h) { h.screens = std::make_shared<display::OffscreenScreens>(1); }
+
+const char* const kNoRegistration = "Chyba při registraci okna aplikace!";
+const char* const kNoWindow = "Chyba při vytváření okna aplikace!";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryFailure, ShellStartFailure, testing::Values(
+    StartFailure{"Registration", [](ViewerHarness& h) { h.window->failRegister = true; }, kNoRegistration,
+                 {kWindow[0], Box(kNoRegistration)}},
+    StartFailure{"Window", [](ViewerHarness& h) { h.window->failCreate = true; }, kNoWindow,
+                 {kWindow[0], kWindow[1], Box(kNoWindow)}},
+    DisplayFailure("DisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 0; }, kNoSystem, {kSide1[0]}, {}),
+    DisplayFailure("SecondDisplaySystem", [](ViewerHarness& h) { h.faults.noSystemAt = 1; }, kNoSystem,
+                   Join({kSide1, {kSide2[0]}}), kReleaseSide1),
+    // Side 2 is never tried.
+    DisplayFailure("SingleAdapter", OneAdapter, kNoDevice, {kSide1[0], kSide1[1]}, {"display: release system 0"}),
+    DisplayFailure("NoDevice", [](ViewerHarness& h) { h.faults.noDeviceOnAdapter = 0; }, kNoDeviceGiven,
+                   Join({kSide1, {kSide2[0], kSide2[1]}}), Join({kReleaseSide1, {"display: release system 1"}}))),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST(ShellStartupFailureDetails, SingleAdapterNeverAttemptsSideTwoAndLeavesTheWindowMinimised) {
-  ViewerHarness h;
-  h.display->adapters[1].createResult = display::D3DERR_NOTAVAILABLE;
-  app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig());
-  EXPECT_EQ(h.display->systemsCreated, 1);
-  EXPECT_TRUE(h.window->created);
-  EXPECT_TRUE(h.window->minimized);
-}
-
-TEST(ShellStartupFailureDetails, SideTwoFailureReleasesSideOneBeforeTheBox) {
-  ViewerHarness h;
-  h.display->adapters[0].createResult = display::D3DERR_NOTAVAILABLE;
-  app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig());
-  const auto& e = h.log.entries();
-  auto released = std::find(e.begin(), e.end(), "display: release device on adapter 1");
-  auto box = std::find(e.begin(), e.end(), "window: box Nelze vytvořit objekt Direct3DDevice!");
-  ASSERT_NE(released, e.end());
-  ASSERT_NE(box, e.end());
-  EXPECT_LT(released, box);
-}
-
-TEST(ShellRunFailure, TheLaterOfTwoFailuresIsShown) {
-  ViewerHarness h;
-  // Pass 0 cannot get side 1's back buffer; pass 1 finds the device ready to reset and the reset fails.
-  h.display->adapters[1].getBackBufferResult = display::D3DERR_INVALIDCALL;
-  h.display->adapters[1].cooperativeLevels = {display::D3D_OK, display::D3DERR_DEVICENOTRESET};
-  h.display->adapters[1].resetResult = display::D3DERR_INVALIDCALL;
-  h.window->queue = {{WindowMessage::Kind::Other, 0}, {WindowMessage::Kind::Other, 0}};
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), ViewerHarness::IdentityConfig()), 0);
-  ASSERT_EQ(h.window->boxes.size(), 1u);
-  EXPECT_EQ(h.window->boxes[0], "Nelze obnovit zařízení!");
-}
-
-TEST(ShellErrorText, HoldsTheLongestMessageAndNeverOverruns) {
+TEST(Shell, ErrorTextHoldsTheLongestMessageAndNeverOverruns) {
   app::SetErrorText("Nelze načíst rektifikační mapu mx1.xml!");
   EXPECT_STREQ(app::ErrorText, "Nelze načíst rektifikační mapu mx1.xml!");
-  const std::string tooLong(1000, 'x');
-  app::SetErrorText(tooLong.c_str());
-  EXPECT_EQ(std::string(app::ErrorText), tooLong.substr(0, app::kErrorTextSize - 1));
+  app::SetErrorText(std::string(1000, 'x').c_str());
+  EXPECT_EQ(std::string(app::ErrorText), std::string(app::kErrorTextSize - 1, 'x'));
   app::ResetShellState();
-  EXPECT_TRUE(app::ErrorTextIsOk());
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "stereo/convergence_follower.h"
-#include "tests/support/stereo_rig.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/stereo_rig.h"
+#include "testing/viewer_harness.h"
 
-using testing_support::TempDir;
+using testkit::TempDir;
 
 namespace {
 
@@ -61,7 +61,7 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
 TEST(ViewerProgram, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops) {
   TempDir dir;
   cv::Mat left, right;
-  testing_support::TexturedPair(48, &left, &right, 11);
+  testkit::TexturedPair(48, &left, &right, 11);
   ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
   ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
   const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
@@ -101,6 +101,16 @@ TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
     if (std::abs(trace[i].follower - trace[i].dominant) < 8) ++close;
   }
   EXPECT_GE(close, 90) << "the follower keeps up with the object";
+}
+
+// Without a screen the error box's caption and text go to standard error; the exit code stays 0.
+TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
+  TempDir dir;
+  const ProgramRun run = Viewer("--headless --passes 5 --maps " + dir.path(), dir);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Loading rectification maps...\nrectification map " + dir.File("mx1.xml") +
+                         ": file not found\nDirect3D aplikace: Nelze načíst rektifikační mapu mx1.xml!\n");
 }
 
 TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {

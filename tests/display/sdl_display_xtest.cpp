@@ -7,17 +7,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/error_text.h"
+#include "display/display_pair.h"
 #include "display/sdl/sdl_display.h"
-#include "tests/display/display_harness.h"
+#include "testing/viewer_harness.h"
 
 namespace {
-
-using display_test::DisplayHarness;
 
 bool SameRect(const SDL_Rect& a, const SDL_Rect& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
@@ -30,7 +30,7 @@ class SdlDisplayXTest : public ::testing::Test {
     videoHeld_ = true;
   }
   void TearDown() override {
-    harness.viewer.reset();
+    pair.reset();
     if (videoHeld_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
@@ -42,10 +42,14 @@ class SdlDisplayXTest : public ::testing::Test {
            SameRect(second, {800, 0, 800, 600});
   }
 
-  app::StereoViewer& StartViewer(display::SdlDisplayOptions options = {}) {
-    app::StereoViewer& viewer = harness.Make(display::MakeSdlDisplayDriver(options));
-    EXPECT_TRUE(viewer.Init()) << app::ErrorText;
-    return viewer;
+  // Both devices as the viewer makes them, side 1 first; true when both exist.
+  bool StartPair(display::SdlDisplayOptions options = {}) {
+    pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver(options));
+    for (int side = 0; side < 2; ++side) {
+      EXPECT_EQ(pair->Create(side, this), display::Status::Ok) << "side " << side + 1;
+      pair->CreateStaging(side);
+    }
+    return pair->device(0) && pair->device(1);
   }
 
   // Lets the X server and SDL catch up: window events pumped, drawing requests processed.
@@ -57,7 +61,6 @@ class SdlDisplayXTest : public ::testing::Test {
   }
 
   // The root window as the X server holds it (BGR, 8 bits per channel); empty when that failed.
-  // With VIEWER_XTEST_SCREENSHOTS set to a folder, every screenshot is also kept there.
   static cv::Mat Screenshot() {
     Settle();
     char path[] = "/tmp/sdl-display-xtest-XXXXXX.png";
@@ -68,36 +71,41 @@ class SdlDisplayXTest : public ::testing::Test {
     cv::Mat shot;
     if (std::system(command.c_str()) == 0) shot = cv::imread(path, cv::IMREAD_COLOR);
     std::remove(path);
-    static int taken = 0;
-    const char* keep = std::getenv("VIEWER_XTEST_SCREENSHOTS");
-    if (keep && *keep && !shot.empty()) {
-      const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-      cv::imwrite(std::string(keep) + "/" + test->name() + "-" + std::to_string(++taken) + ".png", shot);
-    }
     return shot;
   }
 
-  static void ShowTellingCrops(app::StereoViewer& viewer, int shift) {
-    display_test::FillTellingFrame(viewer.frame1, 1);
-    display_test::FillTellingFrame(viewer.frame2, 2);
-    viewer.cropWindow1 = {112 + shift, 84, 800, 600};
-    viewer.cropWindow2 = {112 - shift, 84, 800, 600};
-    viewer.PresentViews();
+  // The device's window at x, y of the root window, 800 x 600, full screen or not.
+  static void ExpectWindow(display::Device* device, int x, int y, bool fullScreen) {
+    ASSERT_NE(device, nullptr);
+    SDL_Window* window = display::SdlDeviceWindow(*device);
+    ASSERT_NE(window, nullptr);
+    int wx = -1, wy = -1, ww = 0, wh = 0;
+    SDL_GetWindowPosition(window, &wx, &wy);
+    SDL_GetWindowSize(window, &ww, &wh);
+    EXPECT_EQ(cv::Rect(wx, wy, ww, wh), cv::Rect(x, y, 800, 600));
+    EXPECT_EQ((SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0, fullScreen);
+  }
+
+  // Frames whose every pixel tells where it came from, and the crops at shift h.
+  void ShowTellingCrops(int shift) {
+    for (int side = 0; side < 2; ++side) frames[side] = testkit::TellingFrame(side + 1);
+    views[0] = frames[0](cv::Rect(112 + shift, 84, 800, 600));
+    views[1] = frames[1](cv::Rect(112 - shift, 84, 800, 600));
+    for (display::Status status : pair->Present(views[0], views[1])) EXPECT_EQ(status, display::Status::Ok);
   }
 
   // Both views on the screenshot: side 2 (adapter 0) on the left output, side 1 on the right one.
-  static void ExpectScreensShow(const app::StereoViewer& viewer) {
+  void ExpectScreensShow() {
     const cv::Mat shot = Screenshot();
     ASSERT_EQ(shot.size(), cv::Size(1600, 600)) << "no screenshot of the root window (is ImageMagick there?)";
     const cv::Mat left = shot(cv::Rect(0, 0, 800, 600));
     const cv::Mat right = shot(cv::Rect(800, 0, 800, 600));
-    const cv::Mat want2 = viewer.frame2(viewer.cropWindow2);
-    const cv::Mat want1 = viewer.frame1(viewer.cropWindow1);
-    EXPECT_EQ(cv::norm(left, want2, cv::NORM_INF), 0) << "the left output does not show side 2's crop";
-    EXPECT_EQ(cv::norm(right, want1, cv::NORM_INF), 0) << "the right output does not show side 1's crop";
+    EXPECT_EQ(cv::norm(left, views[1], cv::NORM_INF), 0) << "the left output does not show side 2's crop";
+    EXPECT_EQ(cv::norm(right, views[0], cv::NORM_INF), 0) << "the right output does not show side 1's crop";
   }
 
-  DisplayHarness harness;
+  std::unique_ptr<display::DisplayPair> pair;
+  cv::Mat frames[2], views[2];
 
  private:
   bool videoHeld_ = false;
@@ -105,45 +113,34 @@ class SdlDisplayXTest : public ::testing::Test {
 
 TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs at 0,0 and 800,0 (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
-  ASSERT_NE(viewer.device2, nullptr);
+  ASSERT_TRUE(StartPair());
 
   Settle();
-  for (auto [device, x] : {std::pair{viewer.device1.get(), 800}, std::pair{viewer.device2.get(), 0}}) {
-    SDL_Window* window = display::SdlDeviceWindow(*device);
-    ASSERT_NE(window, nullptr);
-    int wx = -1, wy = -1, ww = 0, wh = 0;
-    SDL_GetWindowPosition(window, &wx, &wy);
-    SDL_GetWindowSize(window, &ww, &wh);
-    EXPECT_EQ(wx, x);
-    EXPECT_EQ(wy, 0);
-    EXPECT_EQ(ww, 800);
-    EXPECT_EQ(wh, 600);
-    EXPECT_EQ(SDL_GetWindowDisplayIndex(window), x == 800 ? 1 : 0);
-  }
+  ExpectWindow(pair->device(0), 800, 0, true);
+  ExpectWindow(pair->device(1), 0, 0, true);
+  EXPECT_EQ(SDL_GetWindowDisplayIndex(display::SdlDeviceWindow(*pair->device(0))), 1);
+  EXPECT_EQ(SDL_GetWindowDisplayIndex(display::SdlDeviceWindow(*pair->device(1))), 0);
   const cv::Mat blank = Screenshot();
   ASSERT_EQ(blank.size(), cv::Size(1600, 600)) << "no screenshot of the root window";
   EXPECT_EQ(cv::countNonZero(blank.reshape(1) != 255), 0) << "the screens are not white after creation";
 
-  ShowTellingCrops(viewer, 95);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(95);
+  ExpectScreensShow();
 }
 
 TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
+  ASSERT_TRUE(StartPair());
 
   std::unique_ptr<display::Surface> surface;
-  ASSERT_EQ(viewer.device1->GetBackBuffer(&surface), display::D3D_OK);
+  ASSERT_EQ(pair->device(0)->GetBackBuffer(&surface), display::D3D_OK);
   display::LockedRect locked;
   ASSERT_EQ(surface->LockRect(&locked), display::D3D_OK);
   EXPECT_NE(locked.pBits, nullptr);
   EXPECT_GE(locked.Pitch, 3200);
   std::printf("back-buffer pitch: %d\n", locked.Pitch);
   EXPECT_EQ(surface->LockRect(&locked), display::D3DERR_INVALIDCALL) << "locked twice";
-  EXPECT_EQ(viewer.device1->Reset(display::ViewerPresentParameters(viewer.window)), display::D3DERR_INVALIDCALL)
+  EXPECT_EQ(pair->device(0)->Reset(display::ViewerPresentParameters(this)), display::D3DERR_INVALIDCALL)
       << "reset while a back-buffer reference was held";
   EXPECT_EQ(surface->UnlockRect(), display::D3D_OK);
 }
@@ -151,11 +148,11 @@ TEST_F(SdlDisplayXTest, BackBufferLocksWithRowsOfAtLeast3200Bytes) {
 TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEnvironmentAsks) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
   setenv("SDL_RENDER_VSYNC", "1", 1);
-  app::StereoViewer& viewer = StartViewer();
+  const bool started = StartPair();
   unsetenv("SDL_RENDER_VSYNC");
-  ASSERT_NE(viewer.device2, nullptr);
+  ASSERT_TRUE(started);
 
-  for (display::Device* device : {viewer.device1.get(), viewer.device2.get()}) {
+  for (display::Device* device : {pair->device(0), pair->device(1)}) {
     SDL_RendererInfo info{};
     ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
     EXPECT_FALSE(info.flags & SDL_RENDERER_PRESENTVSYNC) << info.name;
@@ -164,93 +161,95 @@ TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEn
 
 TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
-  SDL_Window* window1 = display::SdlDeviceWindow(*viewer.device1);
+  ASSERT_TRUE(StartPair());
+  SDL_Window* window1 = display::SdlDeviceWindow(*pair->device(0));
 
   SDL_HideWindow(window1);
   Settle();
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICELOST);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3D_OK);
 
   SDL_ShowWindow(window1);
   Settle();
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
 
-  viewer.ResetDisplays();
-  EXPECT_TRUE(app::ErrorTextIsOk()) << app::ErrorText;
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3D_OK);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3D_OK);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(pair->Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3D_OK);
 
-  ShowTellingCrops(viewer, 40);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(40);
+  ExpectScreensShow();
 }
 
 TEST_F(SdlDisplayXTest, RenderDeviceResetEventAsksForAResetThatRebuildsTheRenderer) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device1, nullptr);
+  ASSERT_TRUE(StartPair());
   // The shell's loop takes events off the queue; the devices must notice them all the same.
   SDL_Event event{};
   event.type = SDL_RENDER_DEVICE_RESET;
   ASSERT_EQ(SDL_PushEvent(&event), 1);
   SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
 
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  EXPECT_EQ(viewer.device2->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
-  viewer.ResetDisplays();
-  EXPECT_TRUE(app::ErrorTextIsOk()) << app::ErrorText;
-  EXPECT_EQ(viewer.device1->TestCooperativeLevel(), display::D3D_OK);
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(pair->device(1)->TestCooperativeLevel(), display::D3DERR_DEVICENOTRESET);
+  for (int side = 0; side < 2; ++side) EXPECT_EQ(pair->Reset(side), display::Status::Ok) << "side " << side + 1;
+  EXPECT_EQ(pair->device(0)->TestCooperativeLevel(), display::D3D_OK);
 
-  ShowTellingCrops(viewer, 0);
-  ExpectScreensShow(viewer);
+  ShowTellingCrops(0);
+  ExpectScreensShow();
 }
 
+// The whole viewer on the real display driver and the fake window system (which makes no SDL window).
 TEST_F(SdlDisplayXTest, ReleasingTheViewerClosesBothDeviceWindows) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  app::StereoViewer& viewer = StartViewer();
-  ASSERT_NE(viewer.device2, nullptr);
-  const Uint32 id1 = SDL_GetWindowID(display::SdlDeviceWindow(*viewer.device1));
-  const Uint32 id2 = SDL_GetWindowID(display::SdlDeviceWindow(*viewer.device2));
+  testkit::ViewerHarness harness;
+  app::Platform platform = harness.MakePlatform();
+  platform.displays = display::MakeSdlDisplayDriver();
+  auto viewer = std::make_unique<app::StereoViewer>(std::move(platform), testkit::ViewerHarness::IdentityConfig());
+  ASSERT_TRUE(viewer->Init()) << app::ErrorText;
+  std::vector<Uint32> windows;
+  for (Uint32 id = 1; id < 1000; ++id)
+    if (SDL_GetWindowFromID(id)) windows.push_back(id);
+  ASSERT_EQ(windows.size(), 2u);
 
-  harness.viewer.reset();
+  viewer.reset();
 
-  EXPECT_EQ(SDL_GetWindowFromID(id1), nullptr);
-  EXPECT_EQ(SDL_GetWindowFromID(id2), nullptr);
+  for (Uint32 id : windows) EXPECT_EQ(SDL_GetWindowFromID(id), nullptr);
 }
 
+// The whole viewer on the real display driver: side 1 fails on adapter 1, side 2 is never tried.
 TEST_F(SdlDisplayXTest, SingleDisplayCannotTakeTheSide1Device) {
   if (SDL_GetNumVideoDisplays() != 1) GTEST_SKIP() << "needs exactly one display (scripts/with-xorg --outputs 1)";
-  app::StereoViewer& viewer = harness.Make(display::MakeSdlDisplayDriver());
-
-  EXPECT_FALSE(viewer.Init());
+  struct Counting : display::DisplayDriver {
+    std::unique_ptr<display::DisplayDriver> real = display::MakeSdlDisplayDriver();
+    int made = 0;
+    std::unique_ptr<display::DisplaySystem> Create() override { return ++made, real->Create(); }
+  };
+  testkit::ViewerHarness harness;
+  app::Platform platform = harness.MakePlatform();
+  auto counting = std::make_unique<Counting>();
+  const Counting* driver = counting.get();
+  platform.displays = std::move(counting);
+  const int made = [&] {
+    app::StereoViewer viewer(std::move(platform), testkit::ViewerHarness::IdentityConfig());
+    EXPECT_FALSE(viewer.Init());
+    return driver->made;
+  }();
 
   EXPECT_STREQ(app::ErrorText, "Nelze vytvořit objekt Direct3DDevice!");
-  EXPECT_EQ(viewer.device1, nullptr);
-  EXPECT_EQ(viewer.direct3D2, nullptr) << "side 2 was attempted";
+  EXPECT_EQ(made, 1) << "side 2 was attempted";
 }
 
 TEST_F(SdlDisplayXTest, WindowedModePlacesBothViewsSideBySideOnTheFirstDisplay) {
   SDL_Rect first{};
   ASSERT_EQ(SDL_GetDisplayBounds(0, &first), 0) << SDL_GetError();
-  app::StereoViewer& viewer = StartViewer({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software});
-  ASSERT_NE(viewer.device1, nullptr);
-  ASSERT_NE(viewer.device2, nullptr);
+  ASSERT_TRUE(StartPair({display::SdlWindowMode::Windowed, display::SdlRendererChoice::Software}));
 
-  for (auto [device, x] : {std::pair{viewer.device1.get(), 800}, std::pair{viewer.device2.get(), 0}}) {
-    SDL_Window* window = display::SdlDeviceWindow(*device);
-    int wx = -1, wy = -1, ww = 0, wh = 0;
-    SDL_GetWindowPosition(window, &wx, &wy);
-    SDL_GetWindowSize(window, &ww, &wh);
-    EXPECT_EQ(wx, first.x + x);
-    EXPECT_EQ(wy, first.y);
-    EXPECT_EQ(ww, 800);
-    EXPECT_EQ(wh, 600);
-    EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN);
-  }
+  ExpectWindow(pair->device(0), first.x + 800, first.y, false);
+  ExpectWindow(pair->device(1), first.x, first.y, false);
   if (TwoOutputs()) {
-    ShowTellingCrops(viewer, 95);
-    ExpectScreensShow(viewer);
+    ShowTellingCrops(95);
+    ExpectScreensShow();
   }
 }
 

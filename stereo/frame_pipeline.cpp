@@ -1,0 +1,150 @@
+#include "stereo/frame_pipeline.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include <opencv2/imgproc.hpp>
+
+#include "stereo/dominant_disparity.h"
+#include "stereo/rectification_maps.h"
+
+namespace stereo {
+
+cv::Ptr<cv::StereoBM> CreateViewerMatcher() {
+  cv::Ptr<cv::StereoBM> matcher = cv::StereoBM::create(0, 21);
+  // The basic preset's choices: normalised-response prefilter, no speckle filtering.
+  matcher->setPreFilterType(cv::StereoBM::PREFILTER_NORMALIZED_RESPONSE);
+  matcher->setSpeckleWindowSize(0);
+  matcher->setSpeckleRange(0);
+  matcher->setPreFilterSize(41);
+  matcher->setPreFilterCap(31);
+  matcher->setBlockSize(21);
+  matcher->setMinDisparity(0);
+  matcher->setNumDisparities(192);
+  matcher->setTextureThreshold(10);
+  matcher->setUniquenessRatio(15);
+  return matcher;
+}
+
+namespace {
+
+// The part of a frame that is ever shown or matched: the rows of the crops (which contain the
+// matching rows) and the columns any crop position can reach on that side. Pixels outside it are
+// never read, so rectifying them would be wasted work.
+cv::Rect UsedRegion(int side) {
+  const int maxShift = kDisparityBound / 2;
+  const int left = side == 0 ? kCropCentreX : kCropCentreX - maxShift;
+  const int right = side == 0 ? kCropCentreX + maxShift + kViewWidth : kCropCentreX + kViewWidth;
+  return cv::Rect(left, kCropY, right - left, kViewHeight);
+}
+
+}  // namespace
+
+FramePipeline::FramePipeline() : matcher_(CreateViewerMatcher()) {
+  const int n = matcher_->getNumDisparities();
+  for (int side = 0; side < 2; ++side) {
+    raw_[side].create(kFrameHeight, kFrameWidth, CV_8UC3);
+    grey_[side].create(kMatchingHeight, n + 160, CV_8UC1);
+    crop_[side] = cv::Rect(kCropCentreX, kCropY, kViewWidth, kViewHeight);
+  }
+  disparity_.create(kMatchingHeight, n + 160, CV_16SC1);
+}
+
+bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile) {
+  std::fprintf(stderr, "Loading rectification maps...\n");
+  cv::Mat* maps[4] = {&mapX_[0], &mapY_[0], &mapX_[1], &mapY_[1]};
+  for (int i = 0; i < 4; ++i) {
+    const char* name = kMapFileNames[i];
+    const std::string path = directory.empty() ? name : (std::filesystem::path(directory) / name).string();
+    std::string reason;
+    if (!LoadMap(path, kFrameHeight, kFrameWidth, maps[i], &reason)) {
+      std::fprintf(stderr, "rectification map %s: %s\n", path.c_str(), reason.c_str());
+      *badFile = name;
+      return false;
+    }
+  }
+  // LoadMap checked both maps of a side to the frame size, so the conversion cannot see a mismatch.
+  for (int side = 0; side < 2; ++side)
+    cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+  return true;
+}
+
+void FramePipeline::UseIdentityMaps() {
+  for (int side = 0; side < 2; ++side) {
+    MakeIdentityMaps(kFrameHeight, kFrameWidth, &mapX_[side], &mapY_[side]);
+    cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+  }
+}
+
+void FramePipeline::SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY) {
+  mapX_[side] = mapX.clone();
+  mapY_[side] = mapY.clone();
+  cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+}
+
+void FramePipeline::CreateFrame(int side) {
+  frame_[side].create(kFrameHeight, kFrameWidth, CV_8UC3);
+  frame_[side].setTo(cv::Scalar::all(0));
+}
+
+bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
+  const int camera = kCameraOfSide[side];
+  if (!capture.HasNewFrame(camera)) return false;
+  int width = 0, height = 0;
+  if (capture.GetFrameSize(camera, &width, &height) && (width != kFrameWidth || height != kFrameHeight)) {
+    // A frame of another size would not fit the frame image: drop it, and say so once.
+    if (reportedSize_[side] != cv::Size(width, height)) {
+      std::fprintf(stderr, "device %d delivers %d by %d, expected %d by %d\n", camera, width, height, kFrameWidth,
+                   kFrameHeight);
+      reportedSize_[side] = cv::Size(width, height);
+    }
+    capture.DiscardFrame(camera);
+    return false;
+  }
+  if (!capture.GetPixels(camera, raw_[side].data, false, true)) return false;
+  const cv::Rect region = UsedRegion(side);
+  cv::Mat target = frame_[side](region);
+  cv::remap(raw_[side], target, mapXY_[side](region), mapAlpha_[side](region), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+            cv::Scalar());
+  record_.arrival[side] = capture.LastFrameArrival(camera);
+  return true;
+}
+
+const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
+  const int n = matcher_->getNumDisparities();
+  const cv::Rect matching(kSquareRight - n, kMatchingY, n + 160, kMatchingHeight);
+  for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
+  matcher_->compute(grey_[0], grey_[1], disparity_);
+
+  int d = DominantDisparity(disparity_, n);
+  if (d > kDisparityBound) d = kDisparityBound;
+  int v = ConvergenceFollower(follower_, d);
+  if (v < kFollowerFloor) v = kFollowerFloor;
+  // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
+  const int h = v / 2;
+  crop_[0] = cv::Rect(kCropCentreX + h, kCropY, kViewWidth, kViewHeight);
+  crop_[1] = cv::Rect(kCropCentreX - h, kCropY, kViewWidth, kViewHeight);
+
+  record_.passes++;
+  record_.newFrame[0] = newFrame1;
+  record_.newFrame[1] = newFrame2;
+  record_.dominant = d;
+  record_.follower = v;
+  record_.cropX[0] = crop_[0].x;
+  record_.cropX[1] = crop_[1].x;
+  return record_;
+}
+
+cv::Mat FramePipeline::View(int side) const {
+  if (frame_[side].empty()) return {};
+  return frame_[side](crop_[side]);
+}
+
+void FramePipeline::ReleaseFrame(int side) { frame_[side].release(); }
+
+void FramePipeline::ReleaseMaps() {
+  for (cv::Mat* m : {&mapX_[0], &mapY_[0], &mapX_[1], &mapY_[1], &mapXY_[0], &mapAlpha_[0], &mapXY_[1], &mapAlpha_[1]})
+    m->release();
+}
+
+}  // namespace stereo

@@ -1,0 +1,76 @@
+// The display pair on the off-screen displays: white at creation, then each side's view, byte for
+// byte with an opaque fourth byte, on its own adapter whatever the back buffer's row pitch; a back
+// buffer that cannot be had costs only its own side.
+#include "display/display_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "testing/viewer_harness.h"
+
+namespace {
+
+struct Pair {
+  explicit Pair(display::OffscreenFaultPlan faults = {})
+      : pair(display::MakeOffscreenDisplayDriver(screens, std::move(faults))) {
+    for (int side = 0; side < 2; ++side) {
+      EXPECT_EQ(pair.Create(side, this), display::Status::Ok);
+      pair.CreateStaging(side);
+    }
+  }
+  // What the side's adapter shows (BGRA).
+  cv::Mat Shown(int side) const { return screens->LastPresented(display::kAdapterOfSide[side]); }
+
+  std::shared_ptr<display::OffscreenScreens> screens = std::make_shared<display::OffscreenScreens>();
+  display::DisplayPair pair;
+};
+
+cv::Mat Bgra(const cv::Mat& bgr) {
+  cv::Mat bgra;
+  cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+  return bgra;
+}
+
+bool AllWhite(const cv::Mat& shown) { return !shown.empty() && cv::countNonZero(shown.reshape(1) != 255) == 0; }
+
+struct Placement {
+  int shift, extraRowBytes;
+};
+
+class DisplayPairShows : public testing::TestWithParam<Placement> {};
+
+TEST_P(DisplayPairShows, EachSidesViewOnItsAdapter) {
+  display::OffscreenFaultPlan faults;
+  for (auto& adapter : faults.adapters) adapter.extraRowBytes = GetParam().extraRowBytes;
+  Pair p(std::move(faults));
+  EXPECT_TRUE(AllWhite(p.Shown(0)) && AllWhite(p.Shown(1))) << "white after creation";
+  const cv::Mat frames[2] = {testkit::TellingFrame(1), testkit::TellingFrame(2)};
+  const int h = GetParam().shift;
+  const cv::Mat views[2] = {frames[0](cv::Rect(112 + h, 84, 800, 600)), frames[1](cv::Rect(112 - h, 84, 800, 600))};
+  const auto status = p.pair.Present(views[0], views[1]);
+  for (int side = 0; side < 2; ++side) {
+    EXPECT_EQ(status[side], display::Status::Ok);
+    EXPECT_EQ(cv::norm(p.Shown(side), Bgra(views[side]), cv::NORM_INF), 0.0) << "side " << side + 1;
+  }
+}
+
+// Rows of 3200 bytes (copied row by row), of a staging row's 3328 (one block), and wider ones.
+INSTANTIATE_TEST_SUITE_P(ShiftsAndPitches, DisplayPairShows,
+                         testing::Values(Placement{0, 0}, Placement{95, 0}, Placement{111, 0}, Placement{95, 128},
+                                         Placement{1, 200}));
+
+TEST(DisplayPair, ABackBufferThatCannotBeHadCostsOnlyItsSide) {
+  display::OffscreenFaultPlan faults;
+  faults.adapters[display::kAdapterOfSide[0]].noBackBufferFrom = 0;
+  Pair p(std::move(faults));
+  const cv::Mat frame = testkit::TellingFrame(2), view = frame(cv::Rect(112, 84, 800, 600));
+  const auto status = p.pair.Present(view, view);
+  EXPECT_EQ(status[0], display::Status::NoBackBuffer);
+  EXPECT_EQ(status[1], display::Status::Ok);
+  EXPECT_EQ(cv::norm(p.Shown(1), Bgra(view), cv::NORM_INF), 0.0);
+  EXPECT_TRUE(AllWhite(p.Shown(0))) << "side 1 keeps its white screen";
+  EXPECT_EQ(p.screens->PresentCount(display::kAdapterOfSide[0]), 2u) << "both devices are presented all the same";
+}
+
+}  // namespace

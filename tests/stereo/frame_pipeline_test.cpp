@@ -1,0 +1,61 @@
+// The frame pipeline over the capture manager: what it shows must be what the straightforward
+// OpenCV pass shows, pixel for pixel, whatever the cameras deliver; frames it cannot hold are dropped.
+#include "stereo/frame_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/stereo_rig.h"
+
+namespace {
+
+TEST(FramePipeline, ShowsWhatTheStraightforwardPassShows) {
+  testkit::StereoRig fast, slow;
+  stereo::FramePipeline pipeline;
+  testkit::ReferencePass reference;
+  for (int side = 0; side < 2; ++side) {
+    cv::Mat mapX, mapY;
+    testkit::WarpMaps(side ? -1.0 : 1.5, side ? 0.99 : 1.02, &mapX, &mapY);
+    pipeline.SetMaps(side, mapX, mapY);
+    reference.SetMaps(side, mapX, mapY);
+    pipeline.CreateFrame(side);
+  }
+  for (int pass = 0; pass < 16; ++pass) {
+    cv::Mat left, right;
+    testkit::TexturedPair(40 + 5 * pass, &left, &right, 100 + pass);
+    // Some passes bring a frame from camera 1 only, some none at all.
+    const bool deliver1 = pass % 4 != 3, deliver2 = pass % 4 < 2;
+    for (testkit::StereoRig* rig : {&fast, &slow}) {
+      ASSERT_TRUE(!deliver1 || rig->Deliver(0, left));
+      ASSERT_TRUE(!deliver2 || rig->Deliver(1, right));
+    }
+    const bool new1 = pipeline.TakeFrame(0, *fast.capture), new2 = pipeline.TakeFrame(1, *fast.capture);
+    EXPECT_EQ(new1, deliver1);
+    EXPECT_EQ(new2, deliver2);
+    const stereo::FrameStepRecord record = pipeline.Match(new1, new2);
+    cv::Mat views[2];
+    const int follower = reference.Run(*slow.capture, views);
+    ASSERT_EQ(record.follower, follower) << "pass " << pass;
+    EXPECT_EQ(record.passes, pass + 1);
+    EXPECT_EQ(record.cropX[0] - 112, 112 - record.cropX[1]);
+    for (int side = 0; side < 2; ++side)
+      ASSERT_EQ(cv::norm(pipeline.View(side), views[side], cv::NORM_INF), 0.0) << "pass " << pass << " side " << side;
+  }
+}
+
+TEST(FramePipeline, DropsFramesOfAnotherSizeSayingSoOnceAndGoesOn) {
+  testkit::StereoRig rig({1280, 720});
+  stereo::FramePipeline pipeline;
+  pipeline.UseIdentityMaps();
+  for (int side = 0; side < 2; ++side) pipeline.CreateFrame(side);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(rig.Deliver(0, cv::Mat(720, 1280, CV_8UC3, cv::Scalar::all(99))));
+    EXPECT_FALSE(pipeline.TakeFrame(0, *rig.capture));
+    EXPECT_FALSE(rig.capture->HasNewFrame(0)) << "the mailbox is drained for the next frame";
+    pipeline.Match(false, false);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "device 0 delivers 1280 by 720, expected 1024 by 768\n");
+  EXPECT_EQ(cv::countNonZero(pipeline.View(0).reshape(1)), 0) << "nothing written into the frame image";
+}
+
+}  // namespace
