@@ -1,87 +1,45 @@
-// The viewer's frame step over the real capture manager and the scripted cameras.
+// The viewer's frame step over the real capture manager and fake cameras: frames delivered bottom
+// row first reach the viewer's images top row first, with the time they arrived.
 #include <gtest/gtest.h>
 
 #include "stereo/convergence_follower.h"
-#include "tests/capture/capture_test_support.h"
+#include "testing/fake_cameras.h"
 #include "tests/support/viewer_harness.h"
 
 namespace {
 
-constexpr int kWidth = 1024;
-constexpr int kHeight = 768;
-
-class ViewerCaptureTest : public testing::Test {
- protected:
-  void SetUp() override { stereo::ResetConvergenceFollower(); }
-  void TearDown() override { stereo::ResetConvergenceFollower(); }
-
-  fake::CameraScript& AddCamera(std::u16string name, int width, int height) {
-    fake::CameraScript& camera = cameras->AddCamera(std::move(name));
-    camera.capture.capabilities = {fake::FixedSize(capture::MEDIASUBTYPE_YUY2, width, height),
-                                   fake::FixedSize(capture::MEDIASUBTYPE_RGB24, width, height)};
-    return camera;
-  }
-  void MakeViewer() {
-    viewer = std::make_unique<app::StereoViewer>(
-        h.MakePlatform(std::make_unique<fake::ScriptedCaptureBackend>(cameras)), h.IdentityConfig());
-    ASSERT_TRUE(viewer->Init());
-  }
-  // A frame as the grabber delivers it: bottom row first, every byte of row r (counted from the top)
-  // equal to r mod 251.
-  static std::vector<std::uint8_t> Rows(int width, int height) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * height * 3);
-    for (int row = 0; row < height; ++row)
-      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(height - 1 - row) * width * 3, width * 3,
-                  static_cast<std::uint8_t>(row % 251));
-    return bytes;
-  }
-
+TEST(ViewerCapture, FramesOfBothCamerasReachTheFrameStepTopRowFirst) {
+  constexpr int kWidth = 1024, kHeight = 768;
+  stereo::ResetConvergenceFollower();
+  auto cameras = std::make_shared<testkit::FakeCameras>();
+  for (int i = 0; i < 2; ++i)
+    cameras->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
   testing_support::ViewerHarness h;
-  std::shared_ptr<fake::FakeCameraSystem> cameras = std::make_shared<fake::FakeCameraSystem>();
-  std::unique_ptr<app::StereoViewer> viewer;
-};
+  app::StereoViewer viewer(h.MakePlatform(cameras->Backend()), h.IdentityConfig());
+  ASSERT_TRUE(viewer.Init());
 
-TEST_F(ViewerCaptureTest, FramesOfBothCamerasReachTheFrameStep) {
-  AddCamera(u"Left", kWidth, kHeight);
-  AddCamera(u"Right", kWidth, kHeight);
-  MakeViewer();
-  ASSERT_TRUE(viewer->capture.IsDeviceReady(0));
-  ASSERT_TRUE(viewer->capture.IsDeviceReady(1));
-
+  // As grabbed: bottom row first, every byte of row r (counted from the top) equal to r mod 251.
+  std::vector<std::uint8_t> rows(static_cast<std::size_t>(kWidth) * kHeight * 3);
+  for (int row = 0; row < kHeight; ++row)
+    std::fill_n(rows.begin() + static_cast<std::ptrdiff_t>(kHeight - 1 - row) * kWidth * 3, kWidth * 3,
+                static_cast<std::uint8_t>(row % 251));
   const auto before = std::chrono::steady_clock::now();
-  ASSERT_TRUE(cameras->Push(0, Rows(kWidth, kHeight)));
-  ASSERT_TRUE(cameras->Push(1, Rows(kWidth, kHeight)));
-  viewer->FrameStep();
-  EXPECT_TRUE(viewer->lastStep.newFrame[0]);
-  EXPECT_TRUE(viewer->lastStep.newFrame[1]);
-  EXPECT_GE(viewer->lastStep.arrival[0], before);
-  EXPECT_GE(viewer->lastStep.arrival[1], before);
-  // Rows arrive top first in the frame image (identity maps keep them in place).
-  const int row = 400, column = 500;
-  EXPECT_EQ(viewer->frame1.at<cv::Vec3b>(row, column), cv::Vec3b(row % 251, row % 251, row % 251));
-  EXPECT_EQ(viewer->frame2.at<cv::Vec3b>(row, column), cv::Vec3b(row % 251, row % 251, row % 251));
-
-  viewer->FrameStep();
-  EXPECT_FALSE(viewer->lastStep.newFrame[0]);
-  EXPECT_FALSE(viewer->lastStep.newFrame[1]);
-  viewer->Shutdown();
-  EXPECT_FALSE(viewer->capture.IsDeviceReady(0));
-  EXPECT_EQ(cameras->Camera(0).sourcesAlive.load(), 0);
-}
-
-TEST_F(ViewerCaptureTest, CameraOfAnotherSizeIsDroppedWithoutBlocking) {
-  AddCamera(u"Left", kWidth, kHeight);
-  AddCamera(u"Small", 640, 480);
-  MakeViewer();
-  int width = 0, height = 0;
-  ASSERT_TRUE(viewer->capture.GetFrameSize(1, &width, &height));
-  EXPECT_EQ(width, 640);
-  ASSERT_TRUE(cameras->Push(1, Rows(640, 480)));
-  viewer->FrameStep();
-  EXPECT_FALSE(viewer->lastStep.newFrame[1]);
-  EXPECT_FALSE(viewer->capture.HasNewFrame(1));  // taken out, so the next sample can be stored
-  ASSERT_TRUE(cameras->Push(1, Rows(640, 480)));
-  EXPECT_TRUE(viewer->capture.HasNewFrame(1));
+  ASSERT_TRUE(cameras->Push(0, rows));
+  ASSERT_TRUE(cameras->Push(1, rows));
+  viewer.FrameStep();
+  for (int side = 0; side < 2; ++side) {
+    EXPECT_TRUE(viewer.lastStep.newFrame[side]);
+    EXPECT_GE(viewer.lastStep.arrival[side], before);
+  }
+  for (const int row : {90, 400, 680}) {  // within the rows the viewer shows
+    EXPECT_EQ(viewer.frame1.at<cv::Vec3b>(row, 500), cv::Vec3b::all(row % 251)) << row;
+    EXPECT_EQ(viewer.frame2.at<cv::Vec3b>(row, 500), cv::Vec3b::all(row % 251)) << row;
+  }
+  viewer.FrameStep();
+  EXPECT_FALSE(viewer.lastStep.newFrame[0]);
+  viewer.Shutdown();
+  EXPECT_EQ(cameras->OpenCount(), 0);
+  stereo::ResetConvergenceFollower();
 }
 
 }  // namespace

@@ -9,12 +9,12 @@ namespace testing_support {
 
 StereoRig::StereoRig(cv::Size camera1, cv::Size camera2) {
   for (cv::Size size : {camera1, camera2}) {
-    fake::CameraScript& camera = cameras->AddCamera(u"Rig camera");
-    camera.capture.current = capture::MakeVideoType(capture::MEDIASUBTYPE_RGB24, size.width, size.height);
-    camera.capture.capabilities = {fake::FixedSize(capture::MEDIASUBTYPE_RGB24, size.width, size.height)};
+    testkit::FakeCamera& camera = cameras->Add(u"Rig camera");
+    camera.current = {capture::MEDIASUBTYPE_RGB24, size.width, size.height};
+    camera.capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, size.width, size.height)};
   }
-  viewer = std::make_unique<app::StereoViewer>(
-      harness.MakePlatform(std::make_unique<fake::ScriptedCaptureBackend>(cameras)), ViewerHarness::IdentityConfig());
+  viewer =
+      std::make_unique<app::StereoViewer>(harness.MakePlatform(cameras->Backend()), ViewerHarness::IdentityConfig());
   viewer->Init();
 }
 

@@ -1,4 +1,4 @@
-// Two scripted cameras at 1024 x 768 RGB24 behind a viewer on the fake displays, and the
+// Two fake cameras at 1024 x 768 RGB24 behind a viewer on the fake displays, and the
 // straightforward pipeline the frame step must agree with.
 #pragma once
 
@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "capture/fake/scripted_capture.h"
 #include "stereo/convergence_follower.h"
+#include "testing/fake_cameras.h"
 #include "tests/support/viewer_harness.h"
 
 namespace testing_support {
@@ -21,7 +21,7 @@ struct StereoRig {
   bool Deliver(int index, const cv::Mat& topDownBgr);
 
   ViewerHarness harness;
-  std::shared_ptr<fake::FakeCameraSystem> cameras = std::make_shared<fake::FakeCameraSystem>();
+  std::shared_ptr<testkit::FakeCameras> cameras = std::make_shared<testkit::FakeCameras>();
   std::unique_ptr<app::StereoViewer> viewer;
 };
 

@@ -1,0 +1,164 @@
+// Camera faults end to end, with the whole viewer running in app::WinMain: a camera unplugged mid-run
+// and a camera that never delivers (V4L2 cameras on the fake kernel), and frames of the wrong length
+// at full rate (a fake camera).
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include "app/error_text.h"
+#include "capture/v4l2/v4l2_backend.h"
+#include "stereo/convergence_follower.h"
+#include "testing/fake_cameras.h"
+#include "testing/fake_v4l2_kernel.h"
+#include "tests/display/display_harness.h"
+#include "tests/support/viewer_harness.h"
+
+namespace {
+
+using testing_support::ViewerHarness;
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 1024;  // the frame size the viewer opens its cameras at
+constexpr int kHeight = 768;
+const cv::Rect kShown(200, 100, 600, 500);  // inside what either side shows, wherever the crop lies
+
+void Escape(app::StereoViewer& viewer) {
+  viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
+}
+
+class CameraFaults : public testing::Test {
+ protected:
+  // Two YUYV cameras at 1024 x 768.
+  CameraFaults() {
+    stereo::ResetConvergenceFollower();
+    for (int i = 0; i < 2; ++i)
+      cameras[i] = kernel->AddDevice("/dev/video" + std::to_string(i),
+                                     testkit::CameraConfig({{V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}}}));
+  }
+  ~CameraFaults() override { stereo::ResetConvergenceFollower(); }
+  // Makes a camera stream one picture over and over; returns it as the viewer will see it.
+  static cv::Mat Stream(testkit::FakeV4l2Device* camera, int seed) {
+    std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(kWidth) * kHeight * 2);
+    cv::RNG(seed).fill(yuyv, cv::RNG::UNIFORM, 16, 240);
+    camera->QueueFrame({yuyv}, true);
+    cv::Mat bgr;
+    cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC2, yuyv.data()), bgr, cv::COLOR_YUV2BGR_YUYV);
+    return bgr;
+  }
+  static bool Shows(const cv::Mat& frame, const cv::Mat& picture) {
+    return cv::norm(frame(kShown), picture(kShown), cv::NORM_INF) == 0.0;
+  }
+  app::Platform Platform() { return h.MakePlatform(std::make_unique<capture::V4l2Backend>(kernel)); }
+
+  ViewerHarness h;
+  std::shared_ptr<testkit::FakeV4l2Kernel> kernel = std::make_shared<testkit::FakeV4l2Kernel>();
+  testkit::FakeV4l2Device* cameras[2] = {nullptr, nullptr};
+};
+
+TEST_F(CameraFaults, AnUnpluggedCameraLeavesItsLastFrameWhileTheOtherKeepsUpdating) {
+  const cv::Mat first1 = Stream(cameras[0], 1);
+  const cv::Mat first2 = Stream(cameras[1], 2);
+  cv::Mat second2, frame1AtUnplug;
+  long pass = 0, unpluggedAt = -1, side1FramesAfter = 0, side2FramesAfter = 0;
+  cv::Rect lastCrop1;
+  const int code = app::WinMain(Platform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+    ++pass;
+    lastCrop1 = viewer.cropWindow1;
+    if (unpluggedAt < 0 && Shows(viewer.frame1, first1) && Shows(viewer.frame2, first2)) {
+      cameras[0]->Unplug();
+      unpluggedAt = pass;
+    } else if (unpluggedAt > 0 && pass == unpluggedAt + 5) {  // a frame taken just before the unplug has landed
+      frame1AtUnplug = viewer.frame1.clone();
+      second2 = Stream(cameras[1], 3);  // camera 2 moves on to a new picture
+    } else if (unpluggedAt > 0 && pass > unpluggedAt + 5) {
+      side1FramesAfter += viewer.lastStep.newFrame[0] ? 1 : 0;
+      side2FramesAfter += viewer.lastStep.newFrame[1] ? 1 : 0;
+      if (Shows(viewer.frame2, second2) && pass > unpluggedAt + 40) Escape(viewer);
+    }
+    if (pass > 3000) Escape(viewer);  // keeps a broken run from going on forever
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty()) << "an unplugged camera is not an error of the viewer";
+  ASSERT_GT(unpluggedAt, 0) << "both cameras never delivered";
+  EXPECT_LT(pass, 3000) << "camera 2's new picture never arrived";
+  EXPECT_EQ(side1FramesAfter, 0);
+  EXPECT_GT(side2FramesAfter, 0);
+  ASSERT_FALSE(frame1AtUnplug.empty());
+  EXPECT_TRUE(Shows(frame1AtUnplug, first1));
+  EXPECT_TRUE(display_test::ViewShows(h.display->LastPresented(1).data(), h.display->adapters[1].pitch, frame1AtUnplug,
+                                      lastCrop1));
+  EXPECT_EQ(kernel->OpenDescriptors(), 0);
+}
+
+TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheOther) {
+  Stream(cameras[1], 5);  // camera 1 opens and streams, but no frame ever comes
+  long pass = 0, side1Frames = 0, side2Frames = 0;
+  std::chrono::steady_clock::time_point first, last;
+  const int code = app::WinMain(Platform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+    last = std::chrono::steady_clock::now();
+    if (pass == 0) first = last;
+    side1Frames += viewer.lastStep.newFrame[0] ? 1 : 0;
+    side2Frames += viewer.lastStep.newFrame[1] ? 1 : 0;
+    if (++pass == 60) Escape(viewer);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty());
+  EXPECT_EQ(side1Frames, 0);
+  EXPECT_GT(side2Frames, 0);
+  // Taking a frame waits up to a second when none is there; the frame step never asks for one then.
+  EXPECT_LT((last - first) / (pass - 1), 500ms);
+  const std::vector<std::uint8_t>& view1 = h.display->LastPresented(1);  // still the black it started with
+  for (std::size_t row = 0; row < 600; row += 50)
+    for (std::size_t x = 0; x < 800; x += 100) EXPECT_EQ(view1[row * h.display->adapters[1].pitch + 4 * x], 0);
+}
+
+TEST(CameraFault, FramesOfTheWrongLengthAtFullRateAreReportedEveryTimeAndChangeNothingElse) {
+  stereo::ResetConvergenceFollower();
+  auto cameras = std::make_shared<testkit::FakeCameras>();
+  for (int i = 0; i < 2; ++i)
+    cameras->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
+  const std::size_t frameBytes = static_cast<std::size_t>(kWidth) * kHeight * 3;
+  std::atomic<bool> stop{false};
+  std::atomic<long> wrong{0};
+  std::thread camera1([&] {  // as fast as a streaming thread can go
+    const std::size_t lengths[] = {frameBytes - 1, frameBytes + 3, 0, frameBytes / 2};
+    for (std::size_t i = 0; !stop; ++i) wrong += cameras->Push(0, lengths[i % 4], 1) ? 1 : 0;
+  });
+  std::thread camera2([&] {
+    for (; !stop; std::this_thread::sleep_for(2ms)) cameras->Push(1, frameBytes, 2);
+  });
+  ViewerHarness h;
+  long side1Frames = 0, side2Frames = 0, pass = 0;
+  testing::internal::CaptureStdout();
+  const int code =
+      app::WinMain(h.MakePlatform(cameras->Backend()), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+        side1Frames += viewer.lastStep.newFrame[0] ? 1 : 0;
+        side2Frames += viewer.lastStep.newFrame[1] ? 1 : 0;
+        if (++pass == 40) Escape(viewer);
+      });
+  stop = true;
+  camera1.join();
+  camera2.join();
+  std::fflush(stdout);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty());
+  EXPECT_TRUE(app::ErrorTextIsOk());
+  EXPECT_EQ(side1Frames, 0);
+  EXPECT_GT(side2Frames, 0);
+  // One line for every frame delivered (none waits, so every one is inspected), and nothing else;
+  // frames that come between the mailbox's detachment and the stream's end at shut-down reach none.
+  const std::string line = "ERROR: SampleCB() - buffer sizes do not match\n";
+  long lines = 0;
+  for (std::size_t at = printed.find(line); at != std::string::npos; at = printed.find(line, at + line.size())) ++lines;
+  EXPECT_LE(lines, wrong.load());
+  EXPECT_GE(lines + 100, wrong.load());
+  EXPECT_GT(lines, 100) << "the camera was meant to run at full rate";
+  EXPECT_EQ(printed.size(), static_cast<std::size_t>(lines) * line.size()) << "something else was printed";
+  stereo::ResetConvergenceFollower();
+}
+
+}  // namespace
