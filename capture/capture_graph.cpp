@@ -101,9 +101,9 @@ bool CaptureGraph::Build(DeviceBackend& backend) {
   stage_ = Stage::kRenderer;
 
   // The grabber takes RGB24 only: a stream in another subtype is connected through the converter.
+  if (!source_->DeliversRgb24()) return Fail("ERROR: Could not connect pins - RenderStream()\n");
   StreamFormat delivered;
-  if (FAILED(source_->GetFormat(&delivered)) || !source_->DeliversRgb24())
-    return Fail("ERROR: Could not connect pins - RenderStream()\n");
+  source_->GetFormat(&delivered);
   if (tee) AddFilter(u"Smart Tee");
   if (delivered.subtype != MEDIASUBTYPE_RGB24) AddFilter(u"Color Space Converter");
   stage_ = Stage::kConnected;

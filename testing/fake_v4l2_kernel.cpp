@@ -61,11 +61,6 @@ void FakeV4l2Device::SetBusy(bool busy) {
   busy_ = busy;
 }
 
-void FakeV4l2Device::FailIoctl(unsigned long request, int error, int times) {
-  capture::MutexLock lock(kernel_.mutex_);
-  failures_[request] = {error, times};
-}
-
 v4l2_pix_format FakeV4l2Device::CurrentFormat() const {
   capture::MutexLock lock(kernel_.mutex_);
   return format_;
@@ -119,10 +114,6 @@ void FakeV4l2Device::FreeBuffers() {
 
 int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
   if (unplugged_) return ENODEV;
-  if (auto failure = failures_.find(request); failure != failures_.end() && failure->second.second != 0) {
-    if (failure->second.second > 0) --failure->second.second;
-    return failure->second.first;
-  }
   const bool othersBuffers = owner_ >= 0 && owner_ != fd;
   switch (request) {
     case VIDIOC_QUERYCAP: {

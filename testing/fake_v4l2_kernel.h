@@ -1,7 +1,7 @@
 // An in-memory V4L2 kernel for tests, behind the backend's system-call seam: device nodes with
 // formats, sizes, frame rates, mmap buffers and frames, configured per test and steered while the
-// code under test runs. It can lie (strides, sizes, lengths), fail any ioctl, be busy or be
-// unplugged. Every call takes the kernel's lock, so tests may steer it from any thread.
+// code under test runs. It can lie (strides, sizes, lengths), be busy or be unplugged. Every call
+// takes the kernel's lock, so tests may steer it from any thread.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -64,8 +64,6 @@ class FakeV4l2Device {
   void Unplug();
   // Another process streams from the device: S_FMT, REQBUFS and STREAMON fail with EBUSY.
   void SetBusy(bool busy);
-  // The next `times` calls of `request` (-1: all) fail with `error`.
-  void FailIoctl(unsigned long request, int error, int times = -1);
   v4l2_pix_format CurrentFormat() const;
   int FramesDequeued() const;
 
@@ -92,7 +90,6 @@ class FakeV4l2Device {
   int owner_ = -1;                   // the descriptor that allocated the buffers
   std::deque<FakeFrame> frames_;
   std::optional<FakeFrame> last_;
-  std::map<unsigned long, std::pair<int, int>> failures_;  // request: error, calls left (-1: all)
   int framesDequeued_ = 0;
 };
 

@@ -13,6 +13,10 @@
 #include "capture/v4l2/v4l2_backend.h"
 #include "testing/fake_v4l2_kernel.h"
 
+// OpenCV's image codecs start GDAL, whose own two locks ThreadSanitizer reports as a lock-order
+// inversion on that one thread; nothing of the capture layer is involved.
+extern "C" const char* __tsan_default_suppressions() { return "deadlock:libgdal.so\n"; }
+
 namespace {
 
 using testkit::CameraConfig;
@@ -109,11 +113,8 @@ TEST_P(V4l2Streams, FramesArriveAsOpenCvConvertsThem) {
     const int channels = static_cast<int>(format.bytesperline - s.padding) / kWidth;
     const int rows = format.sizeimage / format.bytesperline;  // more than kHeight for planar formats
     frame = Noise(format.sizeimage, 3);
-    cv::Mat packed;
-    cv::Mat(rows, kWidth * std::max(channels, 1), CV_8UC1, frame.data(), format.bytesperline)
-        .colRange(0, kWidth * std::max(channels, 1))
-        .copyTo(packed);
-    cv::cvtColor(packed.reshape(std::max(channels, 1)), expected, s.code);
+    const cv::Mat rowsWithPadding(rows, kWidth * channels, CV_8UC1, frame.data(), format.bytesperline);
+    cv::cvtColor(rowsWithPadding.clone().reshape(channels), expected, s.code);
   }
   camera->QueueFrame({frame}, true);
   ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
