@@ -1,4 +1,5 @@
 // Frame hand-over costs at the viewer's frame size, against a plain copy of the same bytes.
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -6,7 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include "capture/capture_manager.h"
-#include "capture/fake/scripted_capture.h"
+#include "capture/frame_mailbox.h"
+#include "testing/fake_cameras.h"
 
 namespace {
 
@@ -32,66 +34,40 @@ void BM_Memcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_Memcpy);
 
-// SampleCB accepting a sample into an empty mailbox (the mailbox is emptied again between samples).
-void BM_SampleCBAccept(benchmark::State& state) {
-  std::vector<unsigned char> source = Pattern();
-  capture::SampleGrabberCallback callback;
-  callback.AllocateBuffer(kFrameBytes);
-  capture::BufferSample sample(source.data(), kFrameBytes);
+// A frame stored into an empty mailbox and taken out again without being written anywhere (the two
+// lock round trips of every frame, and the copy in).
+void BM_MailboxStoreAndTake(benchmark::State& state) {
+  const std::vector<unsigned char> source = Pattern();
+  capture::FrameMailbox mailbox;
+  mailbox.Allocate(kFrameBytes);
   for (auto _ : state) {
-    callback.SampleCB(0.0, &sample);
-    benchmark::ClobberMemory();
-    state.PauseTiming();
-    if (!callback.frameWaiting) state.SkipWithError("sample not accepted");
-    callback.frameWaiting = false;
-    callback.frameEvent.Reset();
-    state.ResumeTiming();
-  }
-  state.SetBytesProcessed(state.iterations() * kFrameBytes);
-}
-BENCHMARK(BM_SampleCBAccept);
-
-// SampleCB without pausing the clock: accept plus emptying the mailbox by hand (two lock round trips).
-void BM_SampleCBAcceptAndEmpty(benchmark::State& state) {
-  std::vector<unsigned char> source = Pattern();
-  capture::SampleGrabberCallback callback;
-  callback.AllocateBuffer(kFrameBytes);
-  capture::BufferSample sample(source.data(), kFrameBytes);
-  for (auto _ : state) {
-    callback.SampleCB(0.0, &sample);
-    {
-      std::lock_guard<std::mutex> lock(callback.frameLock);
-      callback.frameWaiting = false;
-    }
-    callback.frameEvent.Reset();
+    mailbox.Store(source.data(), source.size());
+    if (!mailbox.Take(std::chrono::milliseconds(0), nullptr)) state.SkipWithError("frame not stored");
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * kFrameBytes);
 }
-BENCHMARK(BM_SampleCBAcceptAndEmpty);
+BENCHMARK(BM_MailboxStoreAndTake);
 
-// GetPixels with the vertical flip the frame step asks for, through an opened device of the manager.
-// The waiting frame is marked by hand so that only the taking is measured.
+// GetPixels with the vertical flip the frame step asks for, through an opened device of the manager;
+// a frame is pushed before each take, with the clock paused.
 void BM_GetPixelsFlip(benchmark::State& state) {
-  auto system = std::make_shared<fake::FakeCameraSystem>();
-  fake::CameraScript& camera = system->AddCamera();
-  camera.capture.capabilities = {fake::FixedSize(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
-  capture::CaptureManager manager(std::make_unique<fake::ScriptedCaptureBackend>(system));
-  if (!manager.OpenDevice(0, kWidth, kHeight) || !system->Push(0, Pattern())) {
+  auto cameras = std::make_shared<testkit::FakeCameras>();
+  cameras->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
+  capture::CaptureManager manager(cameras->Backend());
+  const std::vector<unsigned char> frame = Pattern();
+  if (!manager.OpenDevice(0, kWidth, kHeight)) {
     state.SkipWithError("device did not open");
     return;
   }
-  capture::SampleGrabberCallback& callback = *manager.DeviceRecord(0)->pCallback;
   std::vector<unsigned char> destination(kFrameBytes);
   for (auto _ : state) {
+    state.PauseTiming();
+    cameras->Push(0, frame);
+    state.ResumeTiming();
     if (!manager.GetPixels(0, destination.data(), false, true)) state.SkipWithError("no frame");
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();
-    {
-      std::lock_guard<std::mutex> lock(callback.frameLock);
-      callback.frameWaiting = true;
-    }
-    callback.frameEvent.Set();
   }
   state.SetBytesProcessed(state.iterations() * kFrameBytes);
 }

@@ -1,11 +1,12 @@
 // One 1024 x 768 camera frame through the V4L2 source: from a fake kernel device's mmap buffer,
-// dequeued, converted into BGR24 rows (bottom row first) and stored by the frame mailbox's SampleCB,
+// dequeued, converted into BGR24 rows (bottom row first) and stored in the frame mailbox,
 // for YUYV and MJPEG cameras; beside it the bare conversions by OpenCV, libjpeg and libv4lconvert,
 // which decided what the source uses.
 #include <fcntl.h>
 #include <linux/videodev2.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -17,10 +18,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "capture/sample_grabber_callback.h"
-#include "capture/v4l2/fake/fake_v4l2_system.h"
+#include "capture/frame_mailbox.h"
 #include "capture/v4l2/jpeg_frame_decoder.h"
 #include "capture/v4l2/v4l2_frame_pump.h"
+#include "testing/fake_v4l2_kernel.h"
 
 namespace {
 
@@ -75,36 +76,27 @@ std::vector<std::uint8_t> MjpegOf(const cv::Mat& bgr) {
   return bytes;
 }
 
-// SampleCB of the frame mailbox, emptied again after every frame (as GetPixels would).
+// The frame mailbox, emptied again after every frame (as GetPixels would).
 class MailboxSink final : public FrameSink {
  public:
-  MailboxSink() { callback_.AllocateBuffer(static_cast<long>(kBgrBytes)); }
-  HRESULT Deliver(MediaSample& sample) override {
-    callback_.SampleCB(0.0, &sample);
-    const bool stored = callback_.frameWaiting;
-    {
-      std::lock_guard lock(callback_.frameLock);
-      callback_.frameWaiting = false;
-    }
-    callback_.frameEvent.Reset();
-    stored_ += stored ? 1 : 0;
-    return S_OK;
+  MailboxSink() { mailbox_.Allocate(kBgrBytes); }
+  void Deliver(const std::uint8_t* data, std::size_t length) override {
+    mailbox_.Store(data, length);
+    stored_ += mailbox_.Take(std::chrono::milliseconds(0), nullptr) ? 1 : 0;
   }
   long stored() const { return stored_; }
 
  private:
-  SampleGrabberCallback callback_;
+  FrameMailbox mailbox_;
   long stored_ = 0;
 };
 
-// The whole path for one frame: poll, dequeue, convert, SampleCB, queue again.
+// The whole path for one frame: poll, dequeue, convert, store in the mailbox, queue again.
 void FrameToSink(benchmark::State& state, std::uint32_t pixelFormat, const std::vector<std::uint8_t>& frame) {
-  auto kernel = std::make_shared<FakeV4l2System>();
-  FakeV4l2DeviceConfig config;
-  config.formats = {FakeFormat(pixelFormat, {{kWidth, kHeight}})};
-  FakeV4l2Device* camera = kernel->AddDevice("/dev/video0", config);
-  camera->QueueFrame({frame});
-  camera->SetRepeatLastFrame(true);
+  auto kernel = std::make_shared<testkit::FakeV4l2Kernel>();
+  testkit::FakeV4l2Device* camera = kernel->AddDevice(
+      "/dev/video0", testkit::CameraConfig({testkit::FakeFormat{pixelFormat, {testkit::FakeSize{kWidth, kHeight}}}}));
+  camera->QueueFrame({frame}, true);
 
   // The pump is driven here rather than on the source's thread, so the time is the frame's alone.
   const int fd = kernel->Open("/dev/video0", O_RDWR | O_NONBLOCK);
@@ -115,8 +107,7 @@ void FrameToSink(benchmark::State& state, std::uint32_t pixelFormat, const std::
   format.fmt.pix.height = kHeight;
   V4l2FramePump pump(kernel, fd);
   MailboxSink sink;
-  if (kernel->Ioctl(fd, VIDIOC_S_FMT, &format) != 0 ||
-      pump.Start(format.fmt.pix, V4l2FrameConverter::Output::kBgrBottomUp) != S_OK) {
+  if (kernel->Ioctl(fd, VIDIOC_S_FMT, &format) != 0 || pump.Start(format.fmt.pix) != S_OK) {
     state.SkipWithError("streaming did not start");
     return;
   }
@@ -132,17 +123,17 @@ void FrameToSink(benchmark::State& state, std::uint32_t pixelFormat, const std::
   kernel->Close(fd);
 }
 
-void BM_YuyvFrameToSampleCB(benchmark::State& state) {
+void BM_YuyvFrameToMailbox(benchmark::State& state) {
   static const std::vector<std::uint8_t> frame = YuyvOf(CameraPicture());
   FrameToSink(state, V4L2_PIX_FMT_YUYV, frame);
 }
-BENCHMARK(BM_YuyvFrameToSampleCB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YuyvFrameToMailbox)->Unit(benchmark::kMillisecond);
 
-void BM_MjpegFrameToSampleCB(benchmark::State& state) {
+void BM_MjpegFrameToMailbox(benchmark::State& state) {
   static const std::vector<std::uint8_t> frame = MjpegOf(CameraPicture());
   FrameToSink(state, V4L2_PIX_FMT_MJPEG, frame);
 }
-BENCHMARK(BM_MjpegFrameToSampleCB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MjpegFrameToMailbox)->Unit(benchmark::kMillisecond);
 
 // ---- the conversions alone ----
 
@@ -160,7 +151,7 @@ void BM_YuyvToBgrBottomUpConverter(benchmark::State& state) {
   std::vector<std::uint8_t> yuyv = YuyvOf(CameraPicture());
   std::vector<std::uint8_t> out(kBgrBytes);
   V4l2FrameConverter converter;
-  converter.Configure(V4L2_PIX_FMT_YUYV, kWidth, kHeight, kWidth * 2, V4l2FrameConverter::Output::kBgrBottomUp);
+  converter.Configure(V4L2_PIX_FMT_YUYV, kWidth, kHeight, kWidth * 2);
   for (auto _ : state) benchmark::DoNotOptimize(converter.Convert(yuyv.data(), yuyv.size(), out.data()));
 }
 BENCHMARK(BM_YuyvToBgrBottomUpConverter)->Unit(benchmark::kMillisecond);

@@ -13,8 +13,4 @@ namespace capture {
 // Opens each device briefly to read its formats.
 std::string ListCameras(DeviceBackend& backend);
 
-// The name a media subtype goes by in the listing: the capture layer's names for its subtypes
-// ("RGB24", "YUY2", ...), the four letters of other FourCC subtypes ("MJPG"), otherwise "OTHER".
-std::string SubtypeName(const GUID& subtype);
-
 }  // namespace capture

@@ -1,38 +1,68 @@
-// The per-platform part of the capture graph: the list of video input devices and their source
-// filters. Everything else of the graph (filter graph, builder, sample grabber, null renderer, tee,
-// colour converter) is shared code that DeviceBackend creates by default.
-//
-// A backend either writes a source filter of its own (a BaseFilter), or implements a SourceDevice and
-// wraps it with DeviceSourceFilter::Create (capture/device_source_filter.h), which supplies the pins,
-// the connection protocol, the state changes and the fan-out of frames.
+// The seam under the capture graph: a list of video input devices, and the source device each one
+// opens to (its capabilities, its stream format and its frames). The V4L2 cameras, the virtual
+// cameras and the tests' fake cameras are backends.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "capture/capture_graph.h"
+#include "capture/hresult.h"
+#include "capture/media_subtypes.h"
 
 namespace capture {
 
-// One video input device of a device list.
-class DeviceEntry {
- public:
-  virtual ~DeviceEntry() = default;
-  // Opens the device's description. A device that fails here is neither counted nor found.
-  virtual HRESULT Probe() = 0;
-  // The device's friendly name in UTF-16 units, without a terminating zero.
-  virtual HRESULT ReadFriendlyName(std::u16string* name) = 0;
-  // Creates the device's source filter (not yet in any graph).
-  virtual HRESULT BindSourceFilter(std::shared_ptr<BaseFilter>* filter) = 0;
+// A range of frame sizes a device offers in one subtype: min, min + step, ... up to max per axis.
+struct Capability {
+  GUID subtype;
+  int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
+  int stepX = 1, stepY = 1;
 };
 
-// A snapshot of the video input devices in a stable order: the same devices always come in the same
-// order, so a position is a device number.
-class DeviceList {
+struct StreamFormat {
+  GUID subtype;
+  int width = 0, height = 0;
+};
+
+// Where a source device hands its frames.
+class FrameSink {
  public:
-  virtual ~DeviceList() = default;
-  // S_OK and the next device; S_FALSE when none is left; negative on an error.
-  virtual HRESULT Next(std::unique_ptr<DeviceEntry>* device) = 0;
+  virtual ~FrameSink() = default;
+  // One frame: packed RGB24 rows, bottom row first, blue green red. Called on the device's streaming
+  // thread, one call at a time.
+  virtual void Deliver(const std::uint8_t* data, std::size_t length) = 0;
+};
+
+// An opened video input device. Used on the thread that opens it, apart from the frames it delivers.
+class SourceDevice {
+ public:
+  SourceDevice() = default;
+  SourceDevice(const SourceDevice&) = delete;
+  SourceDevice& operator=(const SourceDevice&) = delete;
+  virtual ~SourceDevice() = default;
+
+  virtual std::vector<Capability> Capabilities() const = 0;
+  // S_OK and the stream's current format; S_FALSE when the device cannot describe it completely; a
+  // failure when it cannot be read.
+  virtual HRESULT GetFormat(StreamFormat* format) const = 0;
+  // True when the stream takes exactly this format (and now delivers in it).
+  virtual bool SetFormat(const StreamFormat& format) = 0;
+  // Frames of the current format can be delivered as RGB24.
+  virtual bool DeliversRgb24() const = 0;
+  // A preview stream of its own; without one, the graph splits the capture stream with a tee.
+  virtual bool HasPreviewPin() const { return false; }
+  // Starts delivering to `sink` from the device's own thread; returns without waiting for a frame.
+  virtual HRESULT StartStreaming(FrameSink& sink) = 0;
+  // Returns only when no Deliver call runs and none will follow. Safe to repeat.
+  virtual void StopStreaming() = 0;
+};
+
+struct DeviceEntry {
+  std::u16string name;  // the friendly name
+  std::function<HRESULT(std::unique_ptr<SourceDevice>*)> open;
 };
 
 class DeviceBackend {
@@ -42,54 +72,9 @@ class DeviceBackend {
   DeviceBackend& operator=(const DeviceBackend&) = delete;
   virtual ~DeviceBackend() = default;
 
-  // Per-thread set-up of the platform's component system, balanced by UninitializeThread. Linux has
-  // none; RPC_E_CHANGED_MODE means the thread was already set up in a way that may limit threading.
-  virtual HRESULT InitializeThread() { return S_OK; }
-  virtual void UninitializeThread() {}
-
-  // S_OK and the device list; S_FALSE when there is no video input device at all; negative when the
-  // devices cannot be listed.
-  virtual HRESULT OpenDeviceList(std::unique_ptr<DeviceList>* list) = 0;
-
-  // The shared objects of a capture graph. The defaults create the platform-neutral implementations;
-  // a backend overrides them only to observe or script them (tests).
-  virtual HRESULT CreateCaptureGraphBuilder(std::unique_ptr<CaptureGraphBuilder>* builder);
-  virtual HRESULT CreateFilterGraph(std::shared_ptr<FilterGraph>* graph);
-  virtual HRESULT CreateSampleGrabber(std::shared_ptr<BaseFilter>* filter);
-  virtual HRESULT CreateNullRenderer(std::shared_ptr<BaseFilter>* filter);
-};
-
-// Where a SourceDevice hands its frames.
-class FrameSink {
- public:
-  virtual ~FrameSink() = default;
-  // One frame in the stream's current format (RGB24: packed rows, bottom row first, blue green red).
-  // Called on the device's streaming thread, one call at a time.
-  virtual HRESULT Deliver(MediaSample& sample) = 0;
-};
-
-// The device side of a source filter built by DeviceSourceFilter.
-class SourceDevice {
- public:
-  SourceDevice() = default;
-  SourceDevice(const SourceDevice&) = delete;
-  SourceDevice& operator=(const SourceDevice&) = delete;
-  virtual ~SourceDevice() = default;
-
-  // The stream of the capture pin. Its current format is what the pin offers when it is connected.
-  virtual StreamConfig& CaptureStream() = 0;
-  // The stream of a separate preview pin; null when the device has only a capture pin (then the
-  // builder puts a tee behind the capture pin for a preview connection).
-  virtual StreamConfig* PreviewStream() { return nullptr; }
-  // The device's input selector; null when it has a single input.
-  virtual Crossbar* InputSwitch() { return nullptr; }
-
-  // Starts delivering frames to `sink` from the device's own thread and returns without waiting for
-  // the first frame. Called when the graph runs; a second call while streaming changes nothing.
-  virtual HRESULT StartStreaming(FrameSink& sink) = 0;
-  // Ends delivery: returns only when no Deliver call runs and none will follow. Safe to repeat, and
-  // called by the filter's destruction as well.
-  virtual void StopStreaming() = 0;
+  // The devices present, in a stable order: the same devices always come in the same order, so a
+  // position is a device number.
+  virtual std::vector<DeviceEntry> ListDevices() = 0;
 };
 
 }  // namespace capture

@@ -85,73 +85,39 @@ void ConvertSeeds(const fs::path& dir) {
 // ---- negotiation: the layout CheckOpenDevice reads ----
 constexpr std::uint8_t kRgb24 = 0, kYuy2 = 4, kIyuv = 7, kGrey = 17, kMjpg = 18;
 
-struct Cap {
-  std::uint8_t subtype = kRgb24;
-  bool fixed = true;
-  int w = 640, h = 480;                                                   // fixed
-  int minW = 8, minH = 8, maxW = 1280, maxH = 960, stepX = 8, stepY = 8;  // range
-};
-
-struct Stream {
-  std::uint8_t subtype = kRgb24;
-  int w = 640, h = 480;
-  std::vector<Cap> caps;
-  int recordSize = 0;      // 0: the right one
-  int countOverride = -1;  // -1: none
-  std::uint8_t rule = 0;   // 0 capabilities, 1 all, 2 none, 3 mask
-  std::uint32_t mask = 0;
-  std::uint8_t modulo = 1;
-};
-
-void WriteStream(ByteWriter& w, const Stream& s) {
-  auto dim = [&w](int v) {
-    if (v >= 1 && v <= 200)
-      w.SmallDimension(v);
-    else
-      w.RawDimension(v);
-  };
-  w.U8(s.subtype);
-  dim(s.w);
-  dim(s.h);
-  w.U8(2);  // GetFormat succeeds
-  w.U8(static_cast<std::uint8_t>(s.caps.size()));
-  for (const Cap& c : s.caps) {
-    w.U8(c.subtype).U8(c.fixed ? 0 : 1);
-    if (c.fixed) {
-      dim(c.w);
-      dim(c.h);
-    } else {
-      for (int v : {c.minW, c.minH, c.maxW, c.maxH, c.stepX, c.stepY}) dim(v);
-    }
-    w.U8(1);  // GetStreamCaps succeeds
-  }
-  if (s.recordSize)
-    w.U8(0).RawDimension(s.recordSize);
-  else
-    w.U8(1);
-  if (s.countOverride >= 0)
-    w.U8(0).U8(static_cast<std::uint8_t>(s.countOverride));
-  else
-    w.U8(1);
-  w.U8(1);  // count succeeds
-  w.U8(0);  // refused offers fail with E_FAIL
-  w.U8(s.rule).U32(s.mask).U8(static_cast<std::uint8_t>(s.modulo - 1));
+ByteWriter& Dimension(ByteWriter& w, int value) {
+  return value >= 1 && value <= 200 ? w.SmallDimension(value) : w.RawDimension(value);
 }
 
-std::vector<std::uint8_t> Negotiation(const Stream& capture, const Stream* preview, int askW, int askH, int pushes) {
+struct Cap {
+  std::uint8_t subtype = kRgb24;
+  int minW = 8, minH = 8, maxW = 1280, maxH = 960, stepX = 8, stepY = 8;  // one size when max is 0
+};
+
+struct Camera {
+  std::uint8_t subtype = kRgb24;
+  int w = 64, h = 48;
+  std::uint8_t formatResult = 0;  // 0 readable, 2 incomplete, 3 unreadable
+  std::vector<Cap> caps = {Cap{}};
+  std::uint8_t rule = 0;  // 0 the capabilities, 1 all, 2 none, 3 mask and modulo
+  std::uint32_t mask = 0;
+  std::uint8_t modulo = 1;
+  bool converts = true, previewPin = false;
+};
+
+std::vector<std::uint8_t> Negotiation(const Camera& c, int askW, int askH, int pushes) {
   ByteWriter w;
-  w.U8(1);  // verbose: the messages' formatting is code too
-  WriteStream(w, capture);
-  if (preview) {
-    w.U8(0);
-    WriteStream(w, *preview);
-  } else {
-    w.U8(1);
+  w.U8(1).U8(c.subtype);  // verbose: the messages' formatting is code too
+  Dimension(Dimension(w, c.w), c.h).U8(c.formatResult).U8(static_cast<std::uint8_t>(c.caps.size()));
+  for (const Cap& cap : c.caps) {
+    Dimension(Dimension(w.U8(cap.subtype), cap.minW), cap.minH).U8(cap.maxW ? 1 : 0);
+    if (cap.maxW) Dimension(Dimension(w, cap.maxW), cap.maxH);
+    Dimension(Dimension(w, cap.stepX), cap.stepY);
   }
-  w.RawDimension(askW).RawDimension(askH);
-  w.U8(static_cast<std::uint8_t>(pushes));
+  w.U8(c.rule).U32(c.mask).U8(static_cast<std::uint8_t>(c.modulo - 1)).U8(c.converts ? 1 : 0).U8(c.previewPin ? 0 : 1);
+  Dimension(Dimension(w, askW), askH).U8(static_cast<std::uint8_t>(pushes));
+  // A frame of the device's size (one then waits, and the flags for taking it follow), or 101 * 3 bytes.
   for (int i = 0; i < pushes; ++i) {
-    // The source's length (a frame then waits, and the flags for taking it follow), or 101 * 3 bytes.
     if (i % 2 == 0)
       w.U8(0).U8(static_cast<std::uint8_t>(i >> 1 & 1)).U8(static_cast<std::uint8_t>(i >> 2 & 1));
     else
@@ -161,58 +127,43 @@ std::vector<std::uint8_t> Negotiation(const Stream& capture, const Stream* previ
 }
 
 void NegotiationSeeds(const fs::path& dir) {
-  Cap range;
-  range.fixed = false;
-  Stream usual;
-  usual.w = 64;
-  usual.h = 48;
-  usual.caps = {range};
-  Save(dir, "range-exact", Negotiation(usual, nullptr, 64, 48, 3));
-  Save(dir, "range-1024", Negotiation(usual, nullptr, 1024, 768, 1));
-
-  Stream fixedSizes;
-  Cap small, wide;
-  small.w = 64, small.h = 48;
-  wide.w = 128, wide.h = 72;
-  fixedSizes.caps = {small, wide};
-  Save(dir, "closest", Negotiation(fixedSizes, nullptr, 100, 60, 3));
-
-  Stream yuv;
-  Cap yuy2;
-  yuy2.subtype = kYuy2, yuy2.w = 32, yuy2.h = 24;
-  Cap planar = yuy2;
-  planar.subtype = kIyuv;
-  Cap grey = yuy2;
-  grey.subtype = kGrey;
+  const Camera usual;
+  Save(dir, "range-exact", Negotiation(usual, 64, 48, 3));
+  Save(dir, "range-1024", Negotiation(usual, 1024, 768, 1));
+  Camera sizes;
+  sizes.caps = {Cap{kRgb24, 64, 48, 0, 0, 1, 1}, Cap{kRgb24, 128, 72, 0, 0, 1, 1}};
+  Save(dir, "closest", Negotiation(sizes, 100, 60, 3));
+  Camera yuv;
   yuv.subtype = kYuy2, yuv.w = 32, yuv.h = 24;
-  yuv.caps = {yuy2, planar, grey};
-  Save(dir, "yuy2-converted", Negotiation(yuv, nullptr, 32, 24, 3));
-
-  Stream refusing = usual;
+  yuv.caps = {Cap{kYuy2, 32, 24, 0, 0, 1, 1}, Cap{kIyuv, 32, 24, 0, 0, 1, 1}, Cap{kGrey, 32, 24, 0, 0, 1, 1}};
+  Save(dir, "yuy2-converted", Negotiation(yuv, 32, 24, 3));
+  Camera refusing = usual;
   refusing.rule = 2;
-  Save(dir, "refuses-all", Negotiation(refusing, nullptr, 64, 48, 2));
-  Stream picky = yuv;
-  picky.rule = 3;
-  picky.mask = 0xFFFFFFFFu;
-  picky.modulo = 16;
-  Save(dir, "picky", Negotiation(picky, nullptr, 40, 24, 2));
-
-  Stream liar = usual;
-  liar.recordSize = 64;
-  Save(dir, "record-size", Negotiation(liar, nullptr, 64, 48, 1));
-  Stream counter = usual;
-  counter.countOverride = 9;
-  Save(dir, "count-override", Negotiation(counter, nullptr, 64, 48, 1));
-
-  Stream jpeg = usual;
-  jpeg.subtype = kMjpg;
-  jpeg.caps[0].subtype = kMjpg;
-  Save(dir, "mjpg-only", Negotiation(jpeg, nullptr, 64, 48, 2));
-  Save(dir, "preview-pin", Negotiation(usual, &usual, 64, 48, 3));
-
-  Stream odd = usual;
+  Save(dir, "refuses-all", Negotiation(refusing, 64, 48, 2));
+  Camera picky = yuv;
+  picky.rule = 3, picky.mask = 0xFFFFFFFFu, picky.modulo = 16;
+  Save(dir, "picky", Negotiation(picky, 40, 24, 2));
+  Camera jpeg = usual;
+  jpeg.subtype = jpeg.caps[0].subtype = kMjpg;
+  Save(dir, "mjpg-only", Negotiation(jpeg, 64, 48, 2));
+  Camera preview = usual;
+  preview.previewPin = true;
+  Save(dir, "preview-pin", Negotiation(preview, 64, 48, 3));
+  Camera odd = usual;
   odd.caps[0].minW = -1024, odd.caps[0].maxW = 2147483647, odd.caps[0].stepX = 715827882;
-  Save(dir, "extreme-range", Negotiation(odd, nullptr, 1024, 768, 1));
+  Save(dir, "extreme-range", Negotiation(odd, 1024, 768, 1));
+  Camera topDown = usual;
+  topDown.caps = {Cap{kRgb24, 64, -48, 0, 0, 1, 1}};
+  Save(dir, "top-down-size", Negotiation(topDown, 64, -48, 2));
+  Camera incomplete = usual;
+  incomplete.formatResult = 2;
+  Save(dir, "incomplete-format", Negotiation(incomplete, 64, 48, 2));
+  Camera unreadable = usual;
+  unreadable.formatResult = 3;
+  Save(dir, "unreadable-format", Negotiation(unreadable, 64, 48, 1));
+  Camera unconnected = usual;
+  unconnected.converts = false;
+  Save(dir, "cannot-connect", Negotiation(unconnected, 64, 48, 1));
 }
 
 // ---- V4L2 frames: the layout CheckV4l2Frames reads ----

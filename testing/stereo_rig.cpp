@@ -8,11 +8,11 @@ namespace testkit {
 
 StereoRig::StereoRig(cv::Size camera1, cv::Size camera2) {
   for (cv::Size size : {camera1, camera2}) {
-    fake::CameraScript& camera = cameras->AddCamera(u"Rig camera");
-    camera.capture.current = capture::MakeVideoType(capture::MEDIASUBTYPE_RGB24, size.width, size.height);
-    camera.capture.capabilities = {fake::FixedSize(capture::MEDIASUBTYPE_RGB24, size.width, size.height)};
+    testkit::FakeCamera& camera = cameras->Add(u"Rig camera");
+    camera.current = {capture::MEDIASUBTYPE_RGB24, size.width, size.height};
+    camera.capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, size.width, size.height)};
   }
-  capture = std::make_unique<capture::CaptureManager>(std::make_unique<fake::ScriptedCaptureBackend>(cameras));
+  capture = std::make_unique<capture::CaptureManager>(cameras->Backend());
   for (int device = 0; device < 2; ++device) capture->OpenDevice(device, 1024, 768);
 }
 

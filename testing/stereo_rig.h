@@ -1,4 +1,4 @@
-// Two scripted cameras at 1024 x 768 RGB24, both opened by a capture manager, and the
+// Two fake cameras at 1024 x 768 RGB24, both opened by a capture manager, and the
 // straightforward pass the frame pipeline must agree with.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "capture/capture_manager.h"
-#include "capture/fake/scripted_capture.h"
+#include "testing/fake_cameras.h"
 #include "stereo/convergence_follower.h"
 
 namespace testkit {
@@ -22,7 +22,7 @@ struct StereoRig {
   // Delivers a sample as the grabber hands it over.
   bool DeliverSample(int index, const std::vector<std::uint8_t>& bottomUpBgr);
 
-  std::shared_ptr<fake::FakeCameraSystem> cameras = std::make_shared<fake::FakeCameraSystem>();
+  std::shared_ptr<testkit::FakeCameras> cameras = std::make_shared<testkit::FakeCameras>();
   std::unique_ptr<capture::CaptureManager> capture;
 };
 

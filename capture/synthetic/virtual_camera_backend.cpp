@@ -2,86 +2,51 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
-
 #include <filesystem>
+#include <thread>
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "capture/device_source_filter.h"
 #include "capture/synthetic/synthetic_scene.h"
+#include "capture/thread_annotations.h"
 
 namespace capture {
 
 namespace {
 
-// One format only: RGB24 at the camera's size.
-class FixedStream : public StreamConfig {
+// Renders frames from its own streaming thread at a fixed rate, in RGB24 at the camera's size only.
+class VirtualSource final : public SourceDevice {
  public:
-  FixedStream(int width, int height, double fps)
-      : format_(MakeVideoType(MEDIASUBTYPE_RGB24, width, height, static_cast<std::int64_t>(1e7 / fps))) {}
-
-  HRESULT GetFormat(std::unique_ptr<MediaType>* format) override {
-    if (!format) return E_POINTER;
-    *format = std::make_unique<MediaType>(format_);
-    return S_OK;
-  }
-  HRESULT SetFormat(const MediaType& format) override {
-    const VIDEOINFOHEADER* wanted = format.VideoInfo();
-    const VIDEOINFOHEADER* mine = format_.VideoInfo();
-    if (!wanted || format.subtype != MEDIASUBTYPE_RGB24 || wanted->bmiHeader.biWidth != mine->bmiHeader.biWidth ||
-        wanted->bmiHeader.biHeight != mine->bmiHeader.biHeight)
-      return VFW_E_INVALIDMEDIATYPE;
-    return S_OK;
-  }
-  HRESULT GetNumberOfCapabilities(int* count, int* size) override {
-    if (!count || !size) return E_POINTER;
-    *count = 1;
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    return S_OK;
-  }
-  HRESULT GetStreamCaps(int index, std::unique_ptr<MediaType>* format, VIDEO_STREAM_CONFIG_CAPS* caps) override {
-    if (index != 0) return E_INVALIDARG;
-    if (!format || !caps) return E_POINTER;
-    *format = std::make_unique<MediaType>(format_);
-    *caps = VIDEO_STREAM_CONFIG_CAPS{};
-    caps->guid = FORMAT_VideoInfo;
-    const BITMAPINFOHEADER& h = format_.VideoInfo()->bmiHeader;
-    caps->MinOutputSize = caps->MaxOutputSize = SIZE{h.biWidth, h.biHeight};
-    caps->OutputGranularityX = caps->OutputGranularityY = 1;
-    caps->MinFrameInterval = caps->MaxFrameInterval = format_.VideoInfo()->AvgTimePerFrame;
-    return S_OK;
-  }
-
- private:
-  MediaType format_;
-};
-
-class VirtualSource : public SourceDevice {
- public:
-  explicit VirtualSource(VirtualCamera camera)
-      : camera_(std::move(camera)), stream_(camera_.width, camera_.height, camera_.framesPerSecond) {}
+  explicit VirtualSource(VirtualCamera camera) : camera_(std::move(camera)) {}
   ~VirtualSource() override { StopStreaming(); }
 
-  StreamConfig& CaptureStream() override { return stream_; }
+  std::vector<Capability> Capabilities() const override {
+    return {Capability{MEDIASUBTYPE_RGB24, camera_.width, camera_.height, camera_.width, camera_.height}};
+  }
+  HRESULT GetFormat(StreamFormat* format) const override {
+    *format = StreamFormat{MEDIASUBTYPE_RGB24, camera_.width, camera_.height};
+    return S_OK;
+  }
+  bool SetFormat(const StreamFormat& format) override {
+    return format.subtype == MEDIASUBTYPE_RGB24 && format.width == camera_.width && format.height == camera_.height;
+  }
+  bool DeliversRgb24() const override { return true; }
 
   HRESULT StartStreaming(FrameSink& sink) override {
     if (thread_.joinable()) return S_OK;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       stopping_ = false;
     }
     thread_ = std::thread([this, &sink] { Stream(sink); });
     return S_OK;
   }
-
   void StopStreaming() override {
     if (!thread_.joinable()) return;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       stopping_ = true;
     }
     wake_.notify_all();
@@ -97,63 +62,38 @@ class VirtualSource : public SourceDevice {
     cv::Mat image, bottomUp(camera_.height, camera_.width, CV_8UC3);
     for (long frame = 0;; ++frame) {
       {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (wake_.wait_until(lock, start + frame * period, [this] { return stopping_; })) return;
+        MutexLock lock(mutex_);
+        while (!stopping_ && wake_.wait_until(mutex_, start + frame * period) != std::cv_status::timeout) {
+        }
+        if (stopping_) return;
       }
       camera_.render(frame, &image);
       if (image.size() != bottomUp.size() || image.type() != CV_8UC3) continue;
       cv::flip(image, bottomUp, 0);
-      BufferSample sample(bottomUp.data, static_cast<long>(bottomUp.total() * bottomUp.elemSize()));
-      sink.Deliver(sample);
+      sink.Deliver(bottomUp.data, bottomUp.total() * bottomUp.elemSize());
     }
   }
 
-  VirtualCamera camera_;
-  FixedStream stream_;
+  const VirtualCamera camera_;
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;  // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any wake_;
+  bool stopping_ GUARDED_BY(mutex_) = false;
 };
 
-class VirtualEntry : public DeviceEntry {
- public:
-  explicit VirtualEntry(const VirtualCamera& camera) : camera_(camera) {}
-  HRESULT Probe() override { return S_OK; }
-  HRESULT ReadFriendlyName(std::u16string* name) override {
-    name->assign(camera_.name.begin(), camera_.name.end());
-    return S_OK;
-  }
-  HRESULT BindSourceFilter(std::shared_ptr<BaseFilter>* filter) override {
-    *filter = DeviceSourceFilter::Create(std::make_unique<VirtualSource>(camera_));
-    return S_OK;
-  }
-
- private:
-  VirtualCamera camera_;
-};
-
-class VirtualList : public DeviceList {
- public:
-  explicit VirtualList(const std::vector<VirtualCamera>& cameras) : cameras_(cameras) {}
-  HRESULT Next(std::unique_ptr<DeviceEntry>* device) override {
-    if (next_ >= cameras_.size()) return S_FALSE;
-    *device = std::make_unique<VirtualEntry>(cameras_[next_++]);
-    return S_OK;
-  }
-
- private:
-  const std::vector<VirtualCamera>& cameras_;
-  std::size_t next_ = 0;
-};
-
-class VirtualBackend : public DeviceBackend {
+class VirtualBackend final : public DeviceBackend {
  public:
   explicit VirtualBackend(std::vector<VirtualCamera> cameras) : cameras_(std::move(cameras)) {}
-  HRESULT OpenDeviceList(std::unique_ptr<DeviceList>* list) override {
-    if (cameras_.empty()) return S_FALSE;
-    *list = std::make_unique<VirtualList>(cameras_);
-    return S_OK;
+  std::vector<DeviceEntry> ListDevices() override {
+    std::vector<DeviceEntry> devices;
+    for (const VirtualCamera& camera : cameras_)
+      // Each byte of the name is one unit, as the device list has always given it.
+      devices.push_back(DeviceEntry{std::u16string(camera.name.begin(), camera.name.end()),
+                                    [camera](std::unique_ptr<SourceDevice>* device) {
+                                      *device = std::make_unique<VirtualSource>(camera);
+                                      return S_OK;
+                                    }});
+    return devices;
   }
 
  private:

@@ -1,5 +1,5 @@
 // The V4L2 backend of the capture graph: the /dev/video* nodes that capture video, in ascending node
-// number, named by their card names, each bound as a V4l2SourceDevice.
+// number, named by their card names, each opened as a V4l2SourceDevice.
 #pragma once
 
 #include <memory>
@@ -14,9 +14,9 @@ namespace capture {
 class V4l2Backend final : public DeviceBackend {
  public:
   // Takes the system calls it runs on (the kernel, or a fake kernel in tests).
-  explicit V4l2Backend(std::unique_ptr<V4l2System> system) : system_(std::move(system)) {}
+  explicit V4l2Backend(std::shared_ptr<V4l2System> system) : system_(std::move(system)) {}
 
-  HRESULT OpenDeviceList(std::unique_ptr<DeviceList>* list) override;
+  std::vector<DeviceEntry> ListDevices() override;
 
  private:
   std::shared_ptr<V4l2System> system_;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <opencv2/imgproc.hpp>
+
 namespace capture {
 namespace {
 
@@ -15,31 +17,32 @@ struct FormatInfo {
   int bitsPerPixel;           // packed formats
   std::uint32_t alignWidth;   // width must be a multiple of this
   std::uint32_t alignHeight;  // height likewise
-  bool toBgr;                 // we convert it into BGR24
+  bool rgb24;                 // offered as RGB24 too
+  int toBgr;                  // BgrConversionOf
   int rank;                   // conversion cost order
 };
 
 constexpr FormatInfo kFormats[] = {
-    {V4L2_PIX_FMT_BGR24, Kind::kPacked, 24, 1, 1, true, 0},
-    {V4L2_PIX_FMT_RGB24, Kind::kPacked, 24, 1, 1, true, 1},
-    {V4L2_PIX_FMT_BGR32, Kind::kPacked, 32, 1, 1, true, 1},
-    {V4L2_PIX_FMT_XBGR32, Kind::kPacked, 32, 1, 1, true, 1},
-    {V4L2_PIX_FMT_ABGR32, Kind::kPacked, 32, 1, 1, true, 1},
-    {V4L2_PIX_FMT_GREY, Kind::kPacked, 8, 1, 1, true, 1},
-    {V4L2_PIX_FMT_YUYV, Kind::kPacked, 16, 2, 1, true, 2},
-    {V4L2_PIX_FMT_YVYU, Kind::kPacked, 16, 2, 1, true, 2},
-    {V4L2_PIX_FMT_UYVY, Kind::kPacked, 16, 2, 1, true, 2},
-    {V4L2_PIX_FMT_NV12, Kind::kSemiPlanar420, 12, 2, 2, true, 3},
-    {V4L2_PIX_FMT_NV21, Kind::kSemiPlanar420, 12, 2, 2, true, 3},
-    {V4L2_PIX_FMT_YUV420, Kind::kPlanarYuv420, 12, 2, 2, true, 3},
-    {V4L2_PIX_FMT_YVU420, Kind::kPlanarYuv420, 12, 2, 2, true, 3},
-    {V4L2_PIX_FMT_MJPEG, Kind::kCompressed, 0, 1, 1, true, 4},
-    {V4L2_PIX_FMT_JPEG, Kind::kCompressed, 0, 1, 1, true, 4},
-    // Delivered unchanged only, for the subtypes that name them.
-    {V4L2_PIX_FMT_RGB555, Kind::kPacked, 16, 1, 1, false, 9},
-    {V4L2_PIX_FMT_RGB565, Kind::kPacked, 16, 1, 1, false, 9},
-    {V4L2_PIX_FMT_Y41P, Kind::kPacked, 12, 8, 1, false, 9},
-    {V4L2_PIX_FMT_YVU410, Kind::kPlanarYvu410, 9, 4, 4, false, 9},
+    {V4L2_PIX_FMT_BGR24, Kind::kPacked, 24, 1, 1, true, kPlainCopy, 0},
+    {V4L2_PIX_FMT_RGB24, Kind::kPacked, 24, 1, 1, true, cv::COLOR_RGB2BGR, 1},
+    {V4L2_PIX_FMT_BGR32, Kind::kPacked, 32, 1, 1, true, cv::COLOR_BGRA2BGR, 1},
+    {V4L2_PIX_FMT_XBGR32, Kind::kPacked, 32, 1, 1, true, cv::COLOR_BGRA2BGR, 1},
+    {V4L2_PIX_FMT_ABGR32, Kind::kPacked, 32, 1, 1, true, cv::COLOR_BGRA2BGR, 1},
+    {V4L2_PIX_FMT_GREY, Kind::kPacked, 8, 1, 1, true, cv::COLOR_GRAY2BGR, 1},
+    {V4L2_PIX_FMT_YUYV, Kind::kPacked, 16, 2, 1, true, cv::COLOR_YUV2BGR_YUYV, 2},
+    {V4L2_PIX_FMT_YVYU, Kind::kPacked, 16, 2, 1, true, cv::COLOR_YUV2BGR_YVYU, 2},
+    {V4L2_PIX_FMT_UYVY, Kind::kPacked, 16, 2, 1, true, cv::COLOR_YUV2BGR_UYVY, 2},
+    {V4L2_PIX_FMT_NV12, Kind::kSemiPlanar420, 12, 2, 2, true, cv::COLOR_YUV2BGR_NV12, 3},
+    {V4L2_PIX_FMT_NV21, Kind::kSemiPlanar420, 12, 2, 2, true, cv::COLOR_YUV2BGR_NV21, 3},
+    {V4L2_PIX_FMT_YUV420, Kind::kPlanarYuv420, 12, 2, 2, true, cv::COLOR_YUV2BGR_I420, 3},
+    {V4L2_PIX_FMT_YVU420, Kind::kPlanarYuv420, 12, 2, 2, true, cv::COLOR_YUV2BGR_YV12, 3},
+    {V4L2_PIX_FMT_MJPEG, Kind::kCompressed, 0, 1, 1, true, kPlainCopy, 4},
+    {V4L2_PIX_FMT_JPEG, Kind::kCompressed, 0, 1, 1, true, kPlainCopy, 4},
+    // Only under the subtypes that name them.
+    {V4L2_PIX_FMT_RGB555, Kind::kPacked, 16, 1, 1, false, cv::COLOR_BGR5552BGR, 9},
+    {V4L2_PIX_FMT_RGB565, Kind::kPacked, 16, 1, 1, false, cv::COLOR_BGR5652BGR, 9},
+    {V4L2_PIX_FMT_Y41P, Kind::kPacked, 12, 8, 1, false, kNoConversion, 9},
+    {V4L2_PIX_FMT_YVU410, Kind::kPlanarYvu410, 9, 4, 4, false, kNoConversion, 9},
 };
 
 const FormatInfo* Find(std::uint32_t fourcc) {
@@ -74,26 +77,26 @@ const std::vector<SubtypeFormats>& SubtypeTable() {
   return table;
 }
 
+bool Fits(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) {
+  FrameLayout layout;
+  return FrameLayoutOf(pixelFormat, width, height, 0, &layout);
+}
+
 }  // namespace
 
 bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
                    FrameLayout* layout) {
   const FormatInfo* info = Find(pixelFormat);
-  if (!info || !layout) return false;
+  if (!info) return false;
   if (width < 1 || height < 1 || width > kMaxFrameDimension || height > kMaxFrameDimension) return false;
   if (width % info->alignWidth != 0 || height % info->alignHeight != 0) return false;
 
   FrameLayout result;
   const std::size_t w = width, h = height;
   auto add = [&result](std::size_t rowBytes, std::size_t rows, std::size_t stride) {
-    FramePlane plane;
-    plane.offset = result.planes.empty()
-                       ? 0
-                       : result.planes.back().offset + result.planes.back().stride * result.planes.back().rows;
-    plane.rowBytes = rowBytes;
-    plane.rows = rows;
-    plane.stride = std::max(stride, rowBytes);
-    result.planes.push_back(plane);
+    const FramePlane* last = result.planes.empty() ? nullptr : &result.planes.back();
+    result.planes.push_back(
+        FramePlane{last ? last->offset + last->stride * last->rows : 0, rowBytes, rows, std::max(stride, rowBytes)});
   };
   switch (info->kind) {
     case Kind::kCompressed:
@@ -102,25 +105,19 @@ bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t
       *layout = result;
       return true;
     case Kind::kPacked: add(w * static_cast<std::size_t>(info->bitsPerPixel) / 8, h, bytesPerLine); break;
-    case Kind::kPlanarYuv420: {
+    case Kind::kPlanarYuv420:
+    case Kind::kPlanarYvu410: {
+      const std::size_t factor = info->kind == Kind::kPlanarYuv420 ? 2 : 4;
       add(w, h, bytesPerLine);
-      const std::size_t chromaStride = result.planes[0].stride / 2;
-      add(w / 2, h / 2, chromaStride);
-      add(w / 2, h / 2, chromaStride);
+      const std::size_t chromaStride = result.planes[0].stride / factor;
+      add(w / factor, h / factor, chromaStride);
+      add(w / factor, h / factor, chromaStride);
       break;
     }
-    case Kind::kSemiPlanar420: {
+    case Kind::kSemiPlanar420:
       add(w, h, bytesPerLine);
       add(w, h / 2, result.planes[0].stride);
       break;
-    }
-    case Kind::kPlanarYvu410: {
-      add(w, h, bytesPerLine);
-      const std::size_t chromaStride = result.planes[0].stride / 4;
-      add(w / 4, h / 4, chromaStride);
-      add(w / 4, h / 4, chromaStride);
-      break;
-    }
   }
   const FramePlane& last = result.planes.back();
   result.minimumBytes = last.offset + last.stride * (last.rows - 1) + last.rowBytes;
@@ -129,15 +126,23 @@ bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t
   return true;
 }
 
-bool CanConvertToBgr(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) {
+bool OffersRgb24(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) {
   const FormatInfo* info = Find(pixelFormat);
-  FrameLayout layout;
-  return info && info->toBgr && FrameLayoutOf(pixelFormat, width, height, 0, &layout);
+  return info && info->rgb24 && Fits(pixelFormat, width, height);
+}
+
+bool CanConvertToBgr(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) {
+  return BgrConversionOf(pixelFormat) != kNoConversion && Fits(pixelFormat, width, height);
 }
 
 int ConversionRank(std::uint32_t pixelFormat) {
   const FormatInfo* info = Find(pixelFormat);
   return info ? info->rank : 100;
+}
+
+int BgrConversionOf(std::uint32_t pixelFormat) {
+  const FormatInfo* info = Find(pixelFormat);
+  return info ? info->toBgr : kNoConversion;
 }
 
 std::vector<std::uint32_t> PixelFormatsForSubtype(const GUID& subtype) {
@@ -153,21 +158,6 @@ GUID SubtypeForPixelFormat(std::uint32_t pixelFormat) {
   for (const SubtypeFormats& entry : SubtypeTable())
     if (std::find(entry.formats.begin(), entry.formats.end(), pixelFormat) != entry.formats.end()) return entry.subtype;
   return FourccGuid(pixelFormat);
-}
-
-bool IsRgbSubtype(const GUID& subtype) {
-  return subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB555 ||
-         subtype == MEDIASUBTYPE_RGB565;
-}
-
-std::string FourccName(std::uint32_t pixelFormat) {
-  std::string name;
-  for (int i = 0; i < 4; ++i) {
-    const char c = static_cast<char>((pixelFormat >> (8 * i)) & 0xFF);
-    name += (c >= 0x20 && c < 0x7F) ? c : '?';
-  }
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  return name;
 }
 
 }  // namespace capture

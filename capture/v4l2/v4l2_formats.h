@@ -1,13 +1,12 @@
-// Pixel formats of V4L2 devices: the media subtype each stands for, which ones we turn into BGR24,
-// and where the bytes of one frame lie.
+// Pixel formats of V4L2 devices: the media subtype each stands for, which ones we offer as RGB24 and
+// turn into BGR24, and where the bytes of one frame lie.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "capture/media_types.h"
+#include "capture/media_subtypes.h"
 
 namespace capture {
 
@@ -38,20 +37,21 @@ struct FrameLayout {
 bool FrameLayoutOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
                    FrameLayout* layout);
 
-// We can convert frames of this format and size into BGR24.
+// The format, at this size, is offered as RGB24 as well as under its own subtype.
+bool OffersRgb24(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height);
+// We can turn frames of this format and size into BGR24.
 bool CanConvertToBgr(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height);
 // Conversion cost order among formats offered at equal frame rates: lower is cheaper.
 int ConversionRank(std::uint32_t pixelFormat);
+// How OpenCV turns the format into BGR: a cvtColor code, kPlainCopy, or kNoConversion.
+inline constexpr int kPlainCopy = -1;
+inline constexpr int kNoConversion = -2;
+int BgrConversionOf(std::uint32_t pixelFormat);
 
 // The V4L2 formats that deliver `subtype` unchanged, best first; empty when there is none.
 std::vector<std::uint32_t> PixelFormatsForSubtype(const GUID& subtype);
 // The subtype a V4L2 format stands for: one of the capture layer's subtypes when it has one,
 // otherwise the FourCC subtype of the format itself.
 GUID SubtypeForPixelFormat(std::uint32_t pixelFormat);
-// The subtype is an RGB one (bitmap rows, bottom row first).
-bool IsRgbSubtype(const GUID& subtype);
-
-// "YUYV", "MJPG": the four letters, with unprintable bytes as '?'.
-std::string FourccName(std::uint32_t pixelFormat);
 
 }  // namespace capture

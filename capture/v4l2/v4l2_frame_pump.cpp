@@ -7,15 +7,30 @@
 #include <thread>
 
 namespace capture {
+namespace {
+
+v4l2_buffer Buffer(std::uint32_t index) {
+  v4l2_buffer buffer{};
+  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  buffer.memory = V4L2_MEMORY_MMAP;
+  buffer.index = index;
+  return buffer;
+}
+
+}  // namespace
 
 V4l2FramePump::V4l2FramePump(std::shared_ptr<V4l2System> system, int fd) : system_(std::move(system)), fd_(fd) {}
 
 V4l2FramePump::~V4l2FramePump() { Stop(); }
 
-HRESULT V4l2FramePump::Start(const v4l2_pix_format& format, V4l2FrameConverter::Output output) {
+HRESULT V4l2FramePump::Fail(int error) {
   Stop();
-  if (!converter_.Configure(format.pixelformat, format.width, format.height, format.bytesperline, output))
-    return VFW_E_TYPE_NOT_ACCEPTED;
+  return HresultFromErrno(error);
+}
+
+HRESULT V4l2FramePump::Start(const v4l2_pix_format& format) {
+  Stop();
+  if (!converter_.Configure(format.pixelformat, format.width, format.height, format.bytesperline)) return E_FAIL;
 
   v4l2_requestbuffers request{};
   request.count = kBufferCount;
@@ -23,46 +38,21 @@ HRESULT V4l2FramePump::Start(const v4l2_pix_format& format, V4l2FrameConverter::
   request.memory = V4L2_MEMORY_MMAP;
   if (const int error = Xioctl(*system_, fd_, VIDIOC_REQBUFS, &request)) return HresultFromErrno(error);
   buffersRequested_ = true;
-  if (request.count == 0) {
-    Stop();
-    return E_OUTOFMEMORY;
-  }
+  if (request.count == 0) return Fail(ENOMEM);
   for (std::uint32_t index = 0; index < request.count && index < 32; ++index) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = index;
-    if (const int error = Xioctl(*system_, fd_, VIDIOC_QUERYBUF, &buffer)) {
-      Stop();
-      return HresultFromErrno(error);
-    }
-    if (buffer.length == 0) {
-      Stop();
-      return E_FAIL;
-    }
+    v4l2_buffer buffer = Buffer(index);
+    if (const int error = Xioctl(*system_, fd_, VIDIOC_QUERYBUF, &buffer)) return Fail(error);
+    if (buffer.length == 0) return Fail(EINVAL);
     void* address = system_->Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, buffer.m.offset);
-    if (address == MAP_FAILED) {
-      const int error = errno;
-      Stop();
-      return HresultFromErrno(error);
-    }
+    if (address == MAP_FAILED) return Fail(errno);
     buffers_.emplace_back(system_, address, buffer.length);
   }
   for (std::uint32_t index = 0; index < buffers_.size(); ++index) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = index;
-    if (const int error = Xioctl(*system_, fd_, VIDIOC_QBUF, &buffer)) {
-      Stop();
-      return HresultFromErrno(error);
-    }
+    v4l2_buffer buffer = Buffer(index);
+    if (const int error = Xioctl(*system_, fd_, VIDIOC_QBUF, &buffer)) return Fail(error);
   }
   int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (const int error = Xioctl(*system_, fd_, VIDIOC_STREAMON, &type)) {
-    Stop();
-    return HresultFromErrno(error);
-  }
+  if (const int error = Xioctl(*system_, fd_, VIDIOC_STREAMON, &type)) return Fail(error);
   started_ = true;
   output_.assign(converter_.OutputBytes(), 0);
   idleWakeups_ = 0;
@@ -77,9 +67,7 @@ V4l2FramePump::Step V4l2FramePump::Pump(FrameSink& sink, int timeoutMs) {
   if (ready == 0) return Step::kIdle;
   if (descriptor.revents & POLLNVAL) return Step::kDeviceLost;
 
-  v4l2_buffer buffer{};
-  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  buffer.memory = V4L2_MEMORY_MMAP;
+  v4l2_buffer buffer = Buffer(0);
   if (const int error = Xioctl(*system_, fd_, VIDIOC_DQBUF, &buffer)) {
     if (error != EAGAIN || (descriptor.revents & (POLLERR | POLLHUP))) return Step::kDeviceLost;
     // Drivers may wake poll with nothing to dequeue; one that keeps doing so must not spin us.
@@ -90,25 +78,14 @@ V4l2FramePump::Step V4l2FramePump::Pump(FrameSink& sink, int timeoutMs) {
   if (buffer.index >= buffers_.size()) return Step::kDeviceLost;
 
   const MappedRegion& region = buffers_[buffer.index];
-  Step step = Step::kDropped;
-  const bool usable =
-      !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 && buffer.bytesused <= region.size();
-  if (usable && converter_.Convert(region.data(), buffer.bytesused, output_.data())) {
-    BufferSample sample(output_.data(), static_cast<long>(output_.size()));
-    sink.Deliver(sample);
-    step = Step::kDelivered;
-    ++delivered_;
-  } else {
-    ++dropped_;
-  }
+  const bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&
+                      buffer.bytesused <= region.size() &&
+                      converter_.Convert(region.data(), buffer.bytesused, output_.data());
+  if (usable) sink.Deliver(output_.data(), output_.size());
 
-  const std::uint32_t index = buffer.index;
-  buffer = v4l2_buffer{};
-  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  buffer.memory = V4L2_MEMORY_MMAP;
-  buffer.index = index;
-  if (Xioctl(*system_, fd_, VIDIOC_QBUF, &buffer) != 0) return Step::kDeviceLost;
-  return step;
+  v4l2_buffer again = Buffer(buffer.index);
+  if (Xioctl(*system_, fd_, VIDIOC_QBUF, &again) != 0) return Step::kDeviceLost;
+  return usable ? Step::kDelivered : Step::kDropped;
 }
 
 void V4l2FramePump::Stop() {
@@ -121,7 +98,6 @@ void V4l2FramePump::Stop() {
   buffers_.clear();
   if (buffersRequested_) {
     v4l2_requestbuffers request{};
-    request.count = 0;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
     Xioctl(*system_, fd_, VIDIOC_REQBUFS, &request);

@@ -33,18 +33,18 @@ class V4l2FramePump {
   // Allocates and maps the buffers for frames of `format` (as the device set it), queues them and
   // starts the stream. On failure nothing stays allocated; the result carries the errno (EBUSY when
   // another process holds the device).
-  HRESULT Start(const v4l2_pix_format& format, V4l2FrameConverter::Output output);
+  HRESULT Start(const v4l2_pix_format& format);
   // One step of the streaming loop, waiting at most `timeoutMs` for a frame. Streaming thread.
   Step Pump(FrameSink& sink, int timeoutMs);
   // Stops the stream, unmaps and frees the buffers, in that order. Safe to repeat.
   void Stop();
 
-  // Bytes of every delivered sample.
+  // Bytes of every delivered frame.
   std::size_t SampleBytes() const { return output_.size(); }
-  int Delivered() const { return delivered_; }
-  int Dropped() const { return dropped_; }
 
  private:
+  HRESULT Fail(int error);
+
   std::shared_ptr<V4l2System> system_;
   const int fd_;
   bool started_ = false;
@@ -53,8 +53,6 @@ class V4l2FramePump {
   V4l2FrameConverter converter_;
   std::vector<std::uint8_t> output_;
   int idleWakeups_ = 0;  // consecutive wake-ups with nothing to dequeue
-  int delivered_ = 0;
-  int dropped_ = 0;
 };
 
 }  // namespace capture

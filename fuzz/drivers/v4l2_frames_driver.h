@@ -1,9 +1,9 @@
 // Fuzz driver for the V4L2 backend's frame path: a fake kernel device with a random format and
 // size, honest padding or lies about bytesperline, sizeimage, buffer sizes and QUERYBUF lengths,
 // and random frames (YUYV, MJPEG and the other formats we take) with random flags and bytesused.
-// The format is set through the backend's stream configuration, then its frame pump maps the
-// buffers and converts every frame. Every delivered sample has exactly the announced size, damaged
-// frames are dropped, and afterwards no mapping or descriptor is left.
+// The format is set through the source device (as RGB24, or under the format's own subtype), then
+// its frame pump maps the buffers and converts every frame. Every delivered frame has exactly the
+// announced size, damaged frames are dropped, and afterwards no mapping or descriptor is left.
 #pragma once
 
 #include <fcntl.h>
@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "capture/v4l2/fake/fake_v4l2_system.h"
 #include "capture/v4l2/v4l2_formats.h"
 #include "capture/v4l2/v4l2_frame_pump.h"
 #include "capture/v4l2/v4l2_source_device.h"
 #include "fuzz/drivers/byte_reader.h"
+#include "testing/fake_v4l2_kernel.h"
 
 namespace fuzz {
 
@@ -34,19 +34,14 @@ inline constexpr std::uint64_t kMaxFuzzPixels = 1u << 22;
 // The fake never allocates more than this per buffer when the device lies about sizes.
 inline constexpr std::uint32_t kMaxLiedBytes = 1u << 20;
 
-// Collects what the pump delivers, reading every byte of it.
+// Reads every byte of what the pump delivers and keeps the lengths.
 class CountingSink final : public capture::FrameSink {
  public:
-  capture::HRESULT Deliver(capture::MediaSample& sample) override {
-    std::uint8_t* data = nullptr;
-    if (sample.GetPointer(&data) != capture::S_OK || !data) return capture::E_FAIL;
-    lengths.push_back(sample.GetActualDataLength());
-    std::uint32_t sum = 0;
-    for (long i = 0; i < sample.GetActualDataLength(); ++i) sum += data[i];
-    checksum += sum;
-    return capture::S_OK;
+  void Deliver(const std::uint8_t* data, std::size_t length) override {
+    lengths.push_back(length);
+    for (std::size_t i = 0; i < length; ++i) checksum += data[i];
   }
-  std::vector<long> lengths;
+  std::vector<std::size_t> lengths;
   std::uint64_t checksum = 0;
 };
 
@@ -67,7 +62,6 @@ inline std::uint32_t StrideLie(ByteReader& in, std::uint32_t width) {
 
 // What the backend made of an input, for tests that replay inputs.
 struct V4l2Outcome {
-  bool formatSet = false;
   bool streamed = false;
   int delivered = 0;
   int dropped = 0;
@@ -82,8 +76,7 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V
   const auto height = static_cast<std::uint32_t>(in.Pick(3) == 0 ? in.Dimension() : 1 + in.Pick(64));
   if (static_cast<std::uint64_t>(width) * height > kMaxFuzzPixels) return {};
 
-  FakeV4l2DeviceConfig config;
-  config.formats = {FakeFormat(pixelFormat, {{width, height}})};
+  testkit::FakeDeviceConfig config = testkit::CameraConfig({{pixelFormat, {{width, height}}}});
   if (in.Pick(4) == 0) config.paddingPerLine = static_cast<std::uint32_t>(in.Pick(64));
   if (in.Pick(3) == 0) config.bytesPerLine = StrideLie(in, width);
   if (in.Pick(4) == 0) config.sizeImage = in.U32() % kMaxLiedBytes;
@@ -95,15 +88,16 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V
   if (!config.bufferBytes && static_cast<std::uint64_t>(width) * height * 4 > kMaxLiedBytes * 4ull)
     config.bufferBytes = kMaxLiedBytes;
 
-  auto kernel = std::make_shared<FakeV4l2System>();
-  FakeV4l2Device* camera = kernel->AddDevice("/dev/video0", config);
+  auto kernel = std::make_shared<testkit::FakeV4l2Kernel>();
+  testkit::FakeV4l2Device* camera = kernel->AddDevice("/dev/video0", config);
   const std::size_t frameCount = 1 + in.Pick(3);
   for (std::size_t i = 0; i < frameCount; ++i) {
-    const std::uint32_t flags = in.Pick(8) == 0 ? V4L2_BUF_FLAG_ERROR : 0;
-    std::optional<std::uint32_t> bytesUsed;
-    if (in.Pick(5) == 0) bytesUsed = in.Pick(2) == 0 ? in.U32() : in.U16();
+    testkit::FakeFrame frame;
+    frame.flags = in.Pick(8) == 0 ? V4L2_BUF_FLAG_ERROR : 0;
+    if (in.Pick(5) == 0) frame.bytesUsed = in.Pick(2) == 0 ? in.U32() : in.U16();
     const std::size_t length = in.U16();
-    camera->QueueFrame(FakeV4l2Frame(i + 1 == frameCount ? in.Rest() : in.Take(length), flags, bytesUsed));
+    frame.bytes = i + 1 == frameCount ? in.Rest() : in.Take(length);
+    camera->QueueFrame(std::move(frame));
   }
 
   std::string failure;
@@ -111,38 +105,27 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V
     std::unique_ptr<V4l2SourceDevice> device;
     if (V4l2SourceDevice::Open(kernel, "/dev/video0", &device) != S_OK) return "the fake camera did not open";
     const GUID subtype = native ? SubtypeForPixelFormat(pixelFormat) : MEDIASUBTYPE_RGB24;
-    const HRESULT set = device->CaptureStream().SetFormat(
-        MakeVideoType(subtype, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)));
-    if (outcome) outcome->formatSet = set == S_OK;
-    if (set == S_OK) {
-      const auto output = subtype == MEDIASUBTYPE_RGB24 ? V4l2FrameConverter::Output::kBgrBottomUp
-                          : IsRgbSubtype(subtype)       ? V4l2FrameConverter::Output::kPackedBottomUp
-                                                        : V4l2FrameConverter::Output::kPacked;
+    if (device->SetFormat({subtype, static_cast<int>(width), static_cast<int>(height)})) {
       // The streaming side on a descriptor of its own, pumped on this thread so that runs repeat.
-      UniqueFd fd(kernel, kernel->Open("/dev/video0", O_RDWR | O_NONBLOCK));
+      capture::UniqueFd fd(kernel, kernel->Open("/dev/video0", O_RDWR | O_NONBLOCK));
       V4l2FramePump pump(kernel, fd.get());
-      if (SUCCEEDED(pump.Start(device->DeviceFormat(), output))) {
+      if (SUCCEEDED(pump.Start(device->DeviceFormat()))) {
         const v4l2_pix_format& format = device->DeviceFormat();
-        FrameLayout layout;
-        std::size_t expected = 0;
-        if (output == V4l2FrameConverter::Output::kBgrBottomUp)
-          expected = static_cast<std::size_t>(format.width) * format.height * 3;
-        else if (FrameLayoutOf(format.pixelformat, format.width, format.height, format.bytesperline, &layout))
-          expected = layout.packedBytes;
-        if (pump.SampleBytes() != expected) failure = "the pump announces a sample size other than the format's";
+        if (pump.SampleBytes() != static_cast<std::size_t>(format.width) * format.height * 3)
+          failure = "the pump announces a frame size other than the format's";
         CountingSink sink;
-        for (std::size_t step = 0; step < frameCount + 2; ++step)
-          if (pump.Pump(sink, 0) == V4l2FramePump::Step::kDeviceLost) break;
-        for (long length : sink.lengths)
-          if (static_cast<std::size_t>(length) != pump.SampleBytes()) failure = "a sample of another size";
-        if (pump.Delivered() + pump.Dropped() > camera->FramesDequeued()) failure = "more frames out than came in";
-        if (outcome) {
-          outcome->streamed = true;
-          outcome->delivered = pump.Delivered();
-          outcome->dropped = pump.Dropped();
+        V4l2Outcome counted{true};
+        for (std::size_t step = 0; step < frameCount + 2; ++step) {
+          const V4l2FramePump::Step result = pump.Pump(sink, 0);
+          if (result == V4l2FramePump::Step::kDeviceLost) break;
+          counted.delivered += result == V4l2FramePump::Step::kDelivered;
+          counted.dropped += result == V4l2FramePump::Step::kDropped;
         }
+        for (std::size_t length : sink.lengths)
+          if (length != pump.SampleBytes()) failure = "a frame of another size";
+        if (counted.delivered + counted.dropped > camera->FramesDequeued()) failure = "more frames out than came in";
+        if (outcome) *outcome = counted;
       }
-      pump.Stop();
     }
   }
   if (failure.empty() && (kernel->Mappings() != 0 || kernel->OpenDescriptors() != 0))

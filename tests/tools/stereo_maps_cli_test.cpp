@@ -10,14 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "stereo/rectification_maps.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/viewer_harness.h"
 #include "tools/stereo_maps/command_line.h"
 
 namespace {
 
 using stereo_maps::Command;
 using stereo_maps::CommandLine;
-using testing_support::TempDir;
+using testkit::TempDir;
 
 // The words of a command line written as one string.
 std::vector<std::string> Words(const std::string& line) {

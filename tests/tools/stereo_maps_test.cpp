@@ -12,14 +12,14 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "stereo/rectification_maps.h"
-#include "tests/support/viewer_harness.h"
+#include "testing/viewer_harness.h"
 #include "tools/stereo_maps/check_picture.h"
 #include "tools/stereo_maps/map_set.h"
 
 namespace {
 
 using stereo_maps::CalibrateOptions;
-using testing_support::TempDir;
+using testkit::TempDir;
 
 const std::string kBoards = VIEWER_TEST_DATA_DIR "/chessboard/";
 

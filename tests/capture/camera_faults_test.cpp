@@ -1,0 +1,151 @@
+// Camera faults end to end, with the whole viewer running in app::WinMain: a camera unplugged mid-run
+// and a camera that never delivers (V4L2 cameras on the fake kernel), and frames of the wrong length
+// at full rate (a fake camera).
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include "app/error_text.h"
+#include "capture/v4l2/v4l2_backend.h"
+#include "testing/fake_cameras.h"
+#include "testing/fake_v4l2_kernel.h"
+#include "testing/viewer_harness.h"
+
+namespace {
+
+using testkit::ViewerHarness;
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 1024;  // the frame size the viewer opens its cameras at
+constexpr int kHeight = 768;
+
+void Escape(app::StereoViewer& viewer) {
+  viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
+}
+
+class CameraFaults : public testing::Test {
+ protected:
+  // Two YUYV cameras at 1024 x 768.
+  CameraFaults() {
+    for (int i = 0; i < 2; ++i)
+      cameras[i] = kernel->AddDevice("/dev/video" + std::to_string(i),
+                                     testkit::CameraConfig({{V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}}}));
+  }
+  // Makes a camera stream one picture over and over; returns it as the viewer will see it.
+  static cv::Mat Stream(testkit::FakeV4l2Device* camera, int seed) {
+    std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(kWidth) * kHeight * 2);
+    cv::RNG(seed).fill(yuyv, cv::RNG::UNIFORM, 16, 240);
+    camera->QueueFrame({yuyv}, true);
+    cv::Mat bgr;
+    cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC2, yuyv.data()), bgr, cv::COLOR_YUV2BGR_YUYV);
+    return bgr;
+  }
+  // The side's display (side 1 on adapter 1) shows the picture's crop where the pass placed it.
+  bool Shows(const app::StereoViewer& viewer, int side, const cv::Mat& picture) const {
+    cv::Mat shown;
+    cv::cvtColor(h.screens->LastPresented(side == 0 ? 1 : 0), shown, cv::COLOR_BGRA2BGR);
+    const cv::Rect crop(viewer.lastStep().cropX[side], 84, 800, 600);
+    return cv::norm(shown, picture(crop), cv::NORM_INF) == 0.0;
+  }
+  app::Platform Platform() { return h.MakePlatform(std::make_unique<capture::V4l2Backend>(kernel)); }
+
+  ViewerHarness h;
+  std::shared_ptr<testkit::FakeV4l2Kernel> kernel = std::make_shared<testkit::FakeV4l2Kernel>();
+  testkit::FakeV4l2Device* cameras[2] = {nullptr, nullptr};
+};
+
+// The frames shown are the cameras' pictures, top row first; camera 1's stays when it goes away.
+TEST_F(CameraFaults, AnUnpluggedCameraStopsWhileTheOtherKeepsUpdating) {
+  const cv::Mat first1 = Stream(cameras[0], 1), first2 = Stream(cameras[1], 2);
+  long pass = 0, unpluggedAt = 0, side1After = 0, side2After = 0;
+  bool stillShows1 = false;
+  const int code = app::WinMain(Platform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+    ++pass;
+    if (!unpluggedAt && Shows(viewer, 0, first1) && Shows(viewer, 1, first2)) {
+      cameras[0]->Unplug();
+      unpluggedAt = pass;
+    } else if (unpluggedAt && pass > unpluggedAt + 5) {  // a frame taken just before the unplug has landed
+      side1After += viewer.lastStep().newFrame[0] ? 1 : 0;
+      side2After += viewer.lastStep().newFrame[1] ? 1 : 0;
+    }
+    if (unpluggedAt && pass == unpluggedAt + 40) stillShows1 = Shows(viewer, 0, first1);
+    if ((unpluggedAt && pass == unpluggedAt + 40) || pass > 3000) Escape(viewer);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty()) << "an unplugged camera is not an error of the viewer";
+  ASSERT_GT(unpluggedAt, 0) << "the cameras' pictures never showed";
+  EXPECT_EQ(side1After, 0);
+  EXPECT_TRUE(stillShows1) << "side 1 keeps its last frame";
+  EXPECT_GT(side2After, 0);
+  EXPECT_EQ(kernel->OpenDescriptors(), 0);
+}
+
+TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheOther) {
+  Stream(cameras[1], 5);  // camera 1 opens and streams, but no frame ever comes
+  long pass = 0, side1Frames = 0, side2Frames = 0;
+  std::chrono::steady_clock::time_point first, last;
+  const int code = app::WinMain(Platform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+    last = std::chrono::steady_clock::now();
+    if (pass == 0) first = last;
+    side1Frames += viewer.lastStep().newFrame[0] ? 1 : 0;
+    side2Frames += viewer.lastStep().newFrame[1] ? 1 : 0;
+    if (++pass == 60) Escape(viewer);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty());
+  EXPECT_EQ(side1Frames, 0);
+  EXPECT_GT(side2Frames, 0);
+  // Taking a frame waits up to a second when none is there; the frame step never asks for one then.
+  EXPECT_LT((last - first) / (pass - 1), 500ms);
+  cv::Mat view1;
+  cv::cvtColor(h.screens->LastPresented(1), view1, cv::COLOR_BGRA2BGR);
+  EXPECT_EQ(cv::norm(view1, cv::NORM_INF), 0.0) << "side 1 still shows the black it started with";
+}
+
+TEST_F(CameraFaults, FramesOfTheWrongLengthAtFullRateAreReportedEveryTimeAndChangeNothingElse) {
+  auto fakes = std::make_shared<testkit::FakeCameras>();
+  for (int i = 0; i < 2; ++i)
+    fakes->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
+  const std::size_t bytes = static_cast<std::size_t>(kWidth) * kHeight * 3;
+  std::atomic<bool> stop{false};
+  std::atomic<long> wrong{0};
+  const std::size_t lengths[] = {bytes - 1, bytes + 3, 0};
+  std::thread camera1([&] {  // as fast as a streaming thread can go
+    for (std::size_t i = 0; !stop; ++i) wrong += fakes->Push(0, lengths[i % 3], 1);
+  });
+  std::thread camera2([&] {
+    for (; !stop; std::this_thread::sleep_for(2ms)) fakes->Push(1, bytes, 2);
+  });
+  long side1Frames = 0, side2Frames = 0, pass = 0;
+  testing::internal::CaptureStdout();
+  const int code =
+      app::WinMain(h.MakePlatform(fakes->Backend()), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
+        side1Frames += viewer.lastStep().newFrame[0] ? 1 : 0;
+        side2Frames += viewer.lastStep().newFrame[1] ? 1 : 0;
+        if (++pass == 40) Escape(viewer);
+      });
+  stop = true;
+  camera1.join();
+  camera2.join();
+  std::fflush(stdout);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(h.window->boxes.empty());
+  EXPECT_TRUE(app::ErrorTextIsOk());
+  EXPECT_EQ(side1Frames, 0);
+  EXPECT_GT(side2Frames, 0);
+  // One line for every frame delivered (none waits, so every one is inspected), and nothing else;
+  // frames that come between the mailbox's detachment and the stream's end at shut-down reach none.
+  const std::string line = "ERROR: SampleCB() - buffer sizes do not match\n";
+  long lines = 0;
+  for (std::size_t at = printed.find(line); at != std::string::npos; at = printed.find(line, at + line.size())) ++lines;
+  EXPECT_EQ(printed.size(), static_cast<std::size_t>(lines) * line.size()) << "something else was printed";
+  EXPECT_LE(lines, wrong.load());
+  EXPECT_GE(lines + 100, wrong.load());
+  EXPECT_GT(lines, 100) << "the camera was meant to run at full rate";
+}
+
+}  // namespace
