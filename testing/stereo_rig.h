@@ -8,8 +8,8 @@
 #include <opencv2/core.hpp>
 
 #include "capture/capture_manager.h"
-#include "testing/fake_cameras.h"
 #include "stereo/convergence_follower.h"
+#include "testing/fake_cameras.h"
 
 namespace testkit {
 
