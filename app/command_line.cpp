@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -119,13 +120,15 @@ class Declarations {
   // The library names the option its error is about first ("--passes: ..."); users read this program's
   // own wording.
   std::string OneLine(const CLI::ParseError& e) const {
-    const std::string what = e.what();
+    std::string what = e.what();
     if (dynamic_cast<const CLI::ExtrasError*>(&e) && !app_.remaining().empty())
       return "unknown option '" + app_.remaining().front() + "' (see --help)";
-    for (const auto& [name, noun] : needs_)
-      if (what.rfind(name + ":", 0) == 0)
-        return name + " needs " + noun + (badValue_ ? ", not '" + *badValue_ + "'" : "");
-    return what;
+    const auto need = std::find_if(needs_.begin(), needs_.end(),
+                                   [&what](const auto& option) { return what.rfind(option.first + ":", 0) == 0; });
+    if (need == needs_.end()) return what;
+    std::string text = need->first + " needs " + need->second;
+    if (badValue_) text += ", not '" + *badValue_ + "'";
+    return text;
   }
 
   CLI::App app_;

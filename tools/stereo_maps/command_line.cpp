@@ -179,7 +179,7 @@ class Declarations {
 
   // The library's messages name the option or word at fault; users read this tool's own wording.
   std::string OneLine(const CLI::ParseError& e, const std::vector<std::string>& args) const {
-    const std::string what = e.what();
+    std::string what = e.what();
     const std::vector<CLI::App*> given = app_.get_subcommands();
     const CLI::App* command = given.empty() ? nullptr : given.front();
     if (!refusal_.empty()) return refusal_;
