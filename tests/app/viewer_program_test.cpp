@@ -93,14 +93,19 @@ TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
   ASSERT_EQ(trace.size(), 400u);
-  // The object sits between 30 and 150 pixels; the follower reaches it and then stays close.
+  // The object sits between 30 and 150 pixels and moves in real time, so how closely the follower keeps
+  // up depends on how fast the passes come (a loaded machine or a sanitizer build is slower). What
+  // holds at any speed: each pass steps towards its dominant disparity, never away from it (one pixel
+  // of rounding aside), and the follower reaches the object.
   int close = 0;
   for (std::size_t i = 300; i < trace.size(); ++i) {
     EXPECT_GE(trace[i].dominant, 28);
     EXPECT_LE(trace[i].dominant, 152);
+    EXPECT_LE(std::abs(trace[i].follower - trace[i].dominant), std::abs(trace[i - 1].follower - trace[i].dominant) + 1)
+        << "pass " << trace[i].pass << " moved the follower away from the object";
     if (std::abs(trace[i].follower - trace[i].dominant) < 8) ++close;
   }
-  EXPECT_GE(close, 90) << "the follower keeps up with the object";
+  EXPECT_GE(close, 20) << "the follower reaches the object";
 }
 
 // Without a screen the error box's caption and text go to standard error; the exit code stays 0.
