@@ -60,6 +60,7 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
       {{"--camera-files", "a", "b", "--demo"}, "--demo and --camera-files cannot go together"},
       {{"--windowed", "--headless"}, "--headless and --windowed cannot go together"},
       {{"--windowed", "--headless", "--bogus"}, "unknown option '--bogus' (see --help)"},
+      {{"--passes", "0", "--bogus"}, "--passes needs a positive whole number, not '0'"},
   };
   for (const auto& [args, expected] : bad) {
     app::CommandLine options;

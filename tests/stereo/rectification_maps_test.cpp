@@ -84,6 +84,10 @@ TEST(SaveMap, AFailureLeavesTheOldFileAndNoDebris) {
   WriteText(dir.File("plain-file"), "x");
   EXPECT_FALSE(stereo::SaveMap(dir.File("plain-file/mx1.xml"), cv::Mat(4, 4, CV_32FC1), &reason));
   EXPECT_EQ(reason.rfind("cannot write " + dir.File("plain-file/mx1.xml.tmp"), 0), 0u) << reason;
+  // A full disk: the writer does not say so, the read-back does, and the temporary file goes.
+  std::filesystem::create_symlink("/dev/full", dir.File("mx1.xml.tmp"));
+  EXPECT_FALSE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(4, 4, CV_32FC1), &reason));
+  EXPECT_EQ(reason.rfind("cannot write " + dir.File("mx1.xml.tmp"), 0), 0u) << reason;
   EXPECT_EQ(Slurp(dir.File("mx1.xml")), before);
   EXPECT_EQ(Entries(dir), (std::vector<std::string>{"mx1.xml", "plain-file"}));
 }

@@ -14,7 +14,6 @@
 #include "stereo/rectification_maps.h"
 #include "testing/viewer_harness.h"
 #include "tools/stereo_maps/check_picture.h"
-#include "tools/stereo_maps/map_set.h"
 
 namespace {
 
@@ -26,11 +25,6 @@ const std::string kBoards = VIEWER_TEST_DATA_DIR "/chessboard/";
 CalibrateOptions BoardOptions(const std::string& outDir, std::vector<std::string> lefts = {kBoards + "left*.jpg"},
                               std::vector<std::string> rights = {kBoards + "right*.jpg"}) {
   return {std::move(lefts), std::move(rights), cv::Size(9, 6), 25.0, outDir};
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 std::vector<std::string> Entries(const std::string& dir) {
@@ -201,35 +195,20 @@ TEST_F(StereoMapsBadInput, AnOutputDirectoryThatCannotBeWrittenFailsBeforeTheSea
   }
 }
 
-TEST(StagedFiles, AFailedStageLeavesTheDirectoryAsItWasAndACommitReplacesEveryFile) {
-  TempDir dir;
-  std::ofstream(dir.File("a.txt")) << "old a";
-  const auto writes = [](const char* text) {
-    return [text](const std::string& path, std::string*) { return static_cast<bool>(std::ofstream(path) << text); };
-  };
-  std::string reason;
-  {
-    stereo_maps::StagedFiles files(dir.path());
-    ASSERT_TRUE(files.Stage("a.txt", writes("new a"), &reason));
-    const auto halfWritten = [&](const std::string& path, std::string* why) {
-      writes("partial")(path, why);
-      *why = "disk full";
-      return false;
-    };
-    EXPECT_FALSE(files.Stage("b.txt", halfWritten, &reason));
-    EXPECT_EQ(reason, "b.txt: disk full");
-  }
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"a.txt"});
-  EXPECT_EQ(Slurp(dir.File("a.txt")), "old a");
-  {
-    stereo_maps::StagedFiles files(dir.path());
-    ASSERT_TRUE(files.Stage("a.txt", writes("new a"), &reason));
-    ASSERT_TRUE(files.Stage("b.txt", writes("new b"), &reason));
-    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{".a.txt.new", ".b.txt.new", "a.txt"}));
-    ASSERT_TRUE(files.Commit(&reason)) << reason;
-  }
-  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
-  EXPECT_EQ(Slurp(dir.File("a.txt")) + Slurp(dir.File("b.txt")), "new anew b");
+// The maps are staged and put in place together: a disk that fills up halfway leaves the old map,
+// a run that succeeds replaces it.
+TEST_F(StereoMapsBadInput, ADiskThatFillsUpHalfwayLeavesTheOldMapAndASuccessReplacesIt) {
+  std::filesystem::create_symlink("/dev/full", out_.File(".my1.xml.new.tmp"));
+  std::ostringstream out, err;
+  EXPECT_EQ(stereo_maps::RunIdentity({cv::Size(16, 16), out_.path()}, out, err), 1);
+  EXPECT_EQ(err.str(), "stereo-maps: cannot write the maps to '" + out_.path() + "': my1.xml: cannot write " +
+                           out_.File(".my1.xml.new.tmp") + ": file not found\n");
+  cv::Mat map;
+  EXPECT_EQ(Entries(out_.path()), std::vector<std::string>{"mx1.xml"});
+  EXPECT_TRUE(stereo::LoadMap(out_.File("mx1.xml"), 8, 8, &map, nullptr)) << "the old map";
+  EXPECT_EQ(stereo_maps::RunIdentity({cv::Size(16, 16), out_.path()}, out, err), 0);
+  EXPECT_EQ(Entries(out_.path()), (std::vector<std::string>{"mx1.xml", "mx2.xml", "my1.xml", "my2.xml"}));
+  EXPECT_TRUE(stereo::LoadMap(out_.File("mx1.xml"), 16, 16, &map, nullptr)) << "the new map";
 }
 
 }  // namespace
