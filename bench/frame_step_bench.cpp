@@ -1,4 +1,4 @@
-// One pass of the frame pipeline and the display pair (off-screen displays, scripted cameras), against
+// One pass of the frame pipeline and the display pair (off-screen displays, fake cameras), against
 // the same work done the obvious way (whole-frame remaps into scratch images, a fresh matcher, crops
 // copied into a back buffer), measured in one run. Also counts heap allocations per pass.
 #include <atomic>
