@@ -2,8 +2,4 @@
 #include "fuzz/drivers/fuzz_target.h"
 #include "fuzz/drivers/negotiation_driver.h"
 
-namespace {
-std::string Check(const std::uint8_t* data, std::size_t size) { return fuzz::CheckOpenDevice(data, size); }
-}  // namespace
-
-FUZZ_TARGET_CHECKING(Check)
+FUZZ_TARGET_CHECKING(fuzz::CheckOpenDevice)

@@ -2,8 +2,4 @@
 #include "fuzz/drivers/fuzz_target.h"
 #include "fuzz/drivers/v4l2_frames_driver.h"
 
-namespace {
-std::string Check(const std::uint8_t* data, std::size_t size) { return fuzz::CheckV4l2Frames(data, size); }
-}  // namespace
-
-FUZZ_TARGET_CHECKING(Check)
+FUZZ_TARGET_CHECKING(fuzz::CheckV4l2Frames)

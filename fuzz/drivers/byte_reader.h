@@ -1,5 +1,4 @@
-// Turns fuzzer bytes into choices, and back: the reader decodes an input, the writer builds seed
-// inputs in the same layout. Past the end every read gives zero, so any input decodes.
+// Turns fuzzer bytes into choices. Past the end every read gives zero, so any input decodes.
 #pragma once
 
 #include <algorithm>
@@ -10,38 +9,12 @@
 
 namespace fuzz {
 
-inline constexpr std::int32_t kDimensionTable[] = {0,
-                                                   1,
-                                                   2,
-                                                   3,
-                                                   7,
-                                                   8,
-                                                   16,
-                                                   33,
-                                                   64,
-                                                   160,
-                                                   320,
-                                                   352,
-                                                   480,
-                                                   600,
-                                                   640,
-                                                   720,
-                                                   768,
-                                                   800,
-                                                   1023,
-                                                   1024,
-                                                   1280,
-                                                   1920,
-                                                   4096,
-                                                   16384,
-                                                   16385,
-                                                   -1,
-                                                   -768,
-                                                   -1024,
-                                                   std::numeric_limits<std::int32_t>::max(),
-                                                   std::numeric_limits<std::int32_t>::min(),
-                                                   715827882,
-                                                   46341};
+// clang-format off
+inline constexpr std::int32_t kDimensionTable[] = {
+    0, 1, 2, 3, 7, 8, 16, 33, 64, 160, 320, 352, 480, 600, 640, 720, 768, 800, 1023, 1024, 1280, 1920, 4096,
+    16384, 16385, -1, -768, -1024, std::numeric_limits<std::int32_t>::max(),
+    std::numeric_limits<std::int32_t>::min(), 715827882, 46341};
+// clang-format on
 inline constexpr std::uint8_t kDimensionTableSize = sizeof(kDimensionTable) / sizeof(kDimensionTable[0]);
 // Dimension() bytes from the table's end up to here are small sizes 1, 2, ...; from here on a raw value.
 inline constexpr std::uint8_t kRawDimension = 250;
@@ -87,33 +60,6 @@ class ByteReader {
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t position_ = 0;
-};
-
-// Writes what ByteReader reads, for seed inputs.
-class ByteWriter {
- public:
-  ByteWriter& U8(std::uint8_t value) {
-    bytes_.push_back(value);
-    return *this;
-  }
-  ByteWriter& U16(std::uint16_t value) {
-    return U8(static_cast<std::uint8_t>(value)).U8(static_cast<std::uint8_t>(value >> 8));
-  }
-  ByteWriter& U32(std::uint32_t value) {
-    return U16(static_cast<std::uint16_t>(value)).U16(static_cast<std::uint16_t>(value >> 16));
-  }
-  // A small dimension (1 .. kRawDimension - kDimensionTableSize) as Dimension() reads it.
-  ByteWriter& SmallDimension(int value) { return U8(static_cast<std::uint8_t>(value - 1 + kDimensionTableSize)); }
-  // Any dimension, written in full.
-  ByteWriter& RawDimension(std::int32_t value) { return U8(kRawDimension).U32(static_cast<std::uint32_t>(value)); }
-  ByteWriter& Bytes(const std::vector<std::uint8_t>& bytes) {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    return *this;
-  }
-  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace fuzz

@@ -60,15 +60,8 @@ inline std::uint32_t StrideLie(ByteReader& in, std::uint32_t width) {
   }
 }
 
-// What the backend made of an input, for tests that replay inputs.
-struct V4l2Outcome {
-  bool streamed = false;
-  int delivered = 0;
-  int dropped = 0;
-};
-
 // Empty when every property held; otherwise what went wrong.
-inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V4l2Outcome* outcome = nullptr) {
+inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size) {
   using namespace capture;
   ByteReader in(data, size);
   const std::uint32_t pixelFormat = in.PickFrom(kFuzzPixelFormats);
@@ -114,17 +107,16 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size, V
         if (pump.SampleBytes() != static_cast<std::size_t>(format.width) * format.height * 3)
           failure = "the pump announces a frame size other than the format's";
         CountingSink sink;
-        V4l2Outcome counted{true};
+        int delivered = 0, dropped = 0;
         for (std::size_t step = 0; step < frameCount + 2; ++step) {
           const V4l2FramePump::Step result = pump.Pump(sink, 0);
           if (result == V4l2FramePump::Step::kDeviceLost) break;
-          counted.delivered += result == V4l2FramePump::Step::kDelivered;
-          counted.dropped += result == V4l2FramePump::Step::kDropped;
+          delivered += result == V4l2FramePump::Step::kDelivered;
+          dropped += result == V4l2FramePump::Step::kDropped;
         }
         for (std::size_t length : sink.lengths)
           if (length != pump.SampleBytes()) failure = "a frame of another size";
-        if (counted.delivered + counted.dropped > camera->FramesDequeued()) failure = "more frames out than came in";
-        if (outcome) *outcome = counted;
+        if (delivered + dropped > camera->FramesDequeued()) failure = "more frames out than came in";
       }
     }
   }

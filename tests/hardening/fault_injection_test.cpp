@@ -1,9 +1,6 @@
 // Faults injected end to end, the whole viewer running in app::WinMain on the off-screen displays:
-// a display lost and back, resets that fail, a back buffer that cannot be had, and map files that
-// once hung or crashed the library's reader.
+// a display lost and back, resets that fail, a back buffer that cannot be had.
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -79,44 +76,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, DisplayFaults, testing::Values(
                  {}, 50, {"P", "reset adapter 1"}, 1, kResetFailed, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
-
-struct BadMapFile {
-  const char* name;
-  std::string content;  // "<dir>": a directory where the file should be
-};
-
-class BadMapThroughTheViewer : public testing::TestWithParam<BadMapFile> {};
-
-TEST_P(BadMapThroughTheViewer, EndsWithTheBoxNamingTheFileAndSetsUpNothingElse) {
-  ViewerHarness h;
-  testkit::TempDir dir;
-  const std::string path = dir.File("mx1.xml");
-  if (GetParam().content == "<dir>") {
-    std::filesystem::create_directory(path);
-  } else {
-    std::ofstream(path, std::ios::binary) << GetParam().content;
-  }
-  app::ViewerConfig config;
-  config.mapDirectory = dir.path();
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(app::WinMain(h.MakePlatform(), config), 0);
-  const std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_NE(said.find("rectification map " + path + ": "), std::string::npos) << said;
-  EXPECT_THAT(h.window->log,
-              testing::ElementsAre("window: box Direct3D aplikace: Nelze načíst rektifikační mapu mx1.xml!"));
-}
-
-const std::string kDeclaration = "<?xml version=\"1.0\"?>\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryKind, BadMapThroughTheViewer,
-    testing::Values(BadMapFile{"ADirectory", "<dir>"}, BadMapFile{"TruncatedDeclaration", "<?xml version="},
-                    BadMapFile{"NulBytes",
-                               kDeclaration + std::string("<opencv_storage>\0\0\0\0</opencv_storage>\n", 38)},
-                    BadMapFile{"DamagedBinaryBlock",
-                               kDeclaration + "<opencv_storage><mx1 type_id=\"opencv-matrix\"><rows>768</rows>"
-                                              "<cols>1024</cols><dt>f</dt><data type_id=\"binary\">AAAA</dt>AA"
-                                              "</data></mx1></opencv_storage>\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
