@@ -55,10 +55,10 @@ class Declarations {
     app_.add_flag("--identity-maps", o->identityMaps, "no map files: frames are shown as the cameras deliver them");
     Value(app_.add_option_function<std::pair<std::string, std::string>>(
               "--camera-files", [o](const auto& files) { std::tie(o->leftFile, o->rightFile) = files; },
-              "two 1024 x 768 images (or videos) played as cameras 0 and 1 at 30 fps"),
+              "two images (or videos) of the frame size played as cameras 0 and 1 at 30 fps"),
           "LEFT RIGHT", "two files: LEFT RIGHT");
     app_.add_flag("--demo", o->demo, "synthetic cameras and identity maps: an object moving in depth");
-    app_.add_flag("--windowed", o->windowed, "two 800 x 600 windows side by side instead of full screen");
+    app_.add_flag("--windowed", o->windowed, "two windows of the view size side by side instead of full screen");
     app_.add_flag("--headless", o->headless, "no window at all (servers, benchmarks, checks)");
     Value(app_.add_option("--passes", o->passes, "end after N frame steps, as if Escape had been pressed")
               ->transform(PositiveWholeNumber()),
@@ -70,6 +70,20 @@ class Declarations {
     Value(app_.add_option("--snapshot", o->snapshotDirectory,
                           "at exit, write the last view of each side as DIR/side1.png, DIR/side2.png"),
           "DIR", "a directory");
+    Value(app_.add_option_function<std::string>(
+                  "--frame", [o](const std::string& size) { stereo::ParseSize(size, &o->geometry.frame); },
+                  "the cameras' frame size and the maps' size (default 1024x768)")
+              ->transform(Size()),
+          "WxH", "WIDTHxHEIGHT");
+    Value(app_.add_option_function<std::string>(
+                  "--view", [o](const std::string& size) { stereo::ParseSize(size, &o->geometry.view); },
+                  "the size of the crop each display shows (default 800x600)")
+              ->transform(Size()),
+          "WxH", "WIDTHxHEIGHT");
+    Value(app_.add_option("--disparities", o->geometry.disparities,
+                          "disparities the matcher searches, a multiple of 16 (default 192)")
+              ->transform(PositiveWholeNumber()),
+          "N", "a positive whole number");
   }
 
   bool Parse(int argc, const char* const* argv, std::string* error) {
@@ -117,6 +131,17 @@ class Declarations {
         "");
   }
 
+  CLI::Validator Size() {
+    return CLI::Validator(
+        [this](const std::string& value) -> std::string {
+          cv::Size size;
+          if (stereo::ParseSize(value, &size)) return {};
+          badValue_ = value;
+          return "not a size";
+        },
+        "");
+  }
+
   // The library names the option its error is about first ("--passes: ..."); users read this program's
   // own wording.
   std::string OneLine(const CLI::ParseError& e) const {
@@ -148,7 +173,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* options, s
     return fail("--maps and --identity-maps cannot go together");
   if (options->demo && options->cameraFiles()) return fail("--demo and --camera-files cannot go together");
   if (options->headless && options->windowed) return fail("--headless and --windowed cannot go together");
-  return true;
+  *error = stereo::CheckGeometry(options->geometry);
+  return error->empty();
 }
 
 std::string UsageText() {

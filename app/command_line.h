@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "stereo/geometry.h"
+
 namespace app {
 
 struct CommandLine {
@@ -19,6 +21,7 @@ struct CommandLine {
   long passes = 0;                  // 0: until Escape
   std::string traceFile;
   std::string snapshotDirectory;
+  stereo::Geometry geometry;  // --frame, --view, --disparities
 
   bool cameraFiles() const { return !leftFile.empty(); }
 };

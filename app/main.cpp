@@ -79,16 +79,20 @@ int main(int argc, char** argv) {
   config.identityMaps = options.identityMaps || options.demo;
   config.maxPasses = options.passes;
   config.snapshotDirectory = options.snapshotDirectory;
+  config.geometry = options.geometry;
   if (headlessDemo && config.snapshotDirectory.empty())
     config.snapshotDirectory = (std::filesystem::temp_directory_path() / "stereo-viewer-demo").string();
 
   app::Platform platform;
   std::shared_ptr<capture::SyntheticScene> scene;
   if (options.demo) {
-    scene = std::make_shared<capture::SyntheticScene>();
+    capture::SceneSettings settings;
+    settings.width = options.geometry.frame.width;
+    settings.height = options.geometry.frame.height;
+    scene = std::make_shared<capture::SyntheticScene>(settings);
     platform.cameras = capture::MakeSyntheticBackend(scene);
   } else if (options.cameraFiles()) {
-    platform.cameras = capture::MakeFileBackend(options.leftFile, options.rightFile, &error);
+    platform.cameras = capture::MakeFileBackend(options.leftFile, options.rightFile, options.geometry.frame, &error);
     if (!platform.cameras) return Fail(error);
   } else {
     platform.cameras = capture::MakeV4l2Backend();

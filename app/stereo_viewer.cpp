@@ -7,7 +7,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/error_text.h"
-#include "stereo/rectification_maps.h"
 
 namespace app {
 
@@ -32,8 +31,9 @@ const char* TextOf(display::Status status) {
 
 StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
     : windowSystem_(std::move(platform.windows)),
-      displays_(std::move(platform.displays)),
+      displays_(std::move(platform.displays), config.geometry.view),
       capture_(std::move(platform.cameras)),
+      pipeline_(config.geometry),
       config_(std::move(config)) {}
 
 StereoViewer::~StereoViewer() {
@@ -57,7 +57,8 @@ bool StereoViewer::InitResources() {
   for (int side = 0; side < 2; ++side) {
     pipeline_.CreateFrame(side);
     displays_.CreateStaging(side);
-    capture_.OpenDevice(stereo::kCameraOfSide[side], stereo::kFrameWidth, stereo::kFrameHeight);
+    const cv::Size frame = config_.geometry.frame;
+    capture_.OpenDevice(stereo::kCameraOfSide[side], frame.width, frame.height);
   }
   if (!windowSystem_->RegisterWindowClass(kWindowTitle)) {
     SetErrorText(kRegisterFailed);
@@ -169,7 +170,7 @@ bool StereoViewer::WriteSnapshots(const std::string& directory) const {
     const cv::Mat& staging = displays_.Staging(side);
     if (staging.empty()) return false;
     cv::Mat view;
-    cv::cvtColor(staging(cv::Rect(0, 0, stereo::kViewWidth, stereo::kViewHeight)), view, cv::COLOR_BGRA2BGR);
+    cv::cvtColor(staging(cv::Rect(cv::Point(), config_.geometry.view)), view, cv::COLOR_BGRA2BGR);
     const std::string path = (std::filesystem::path(directory) / ("side" + std::to_string(side + 1) + ".png")).string();
     bool written = false;
     try {

@@ -25,6 +25,7 @@ struct ViewerConfig {
   bool identityMaps = false;      // no map files: rectification leaves frames as they are
   long maxPasses = 0;             // end after this many frame steps, as if Escape had been pressed; 0: never
   std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
+  stereo::Geometry geometry;      // frame, view and disparities; checked by stereo::CheckGeometry
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";

@@ -11,29 +11,28 @@ namespace display {
 
 namespace {
 
-constexpr int kViewWidth = 800;
-constexpr int kViewHeight = 600;
-constexpr int kStagingWidth = 832;
-// Bytes of the visible part of a back-buffer row: 800 pixels of 4 bytes.
-constexpr std::size_t kVisibleRowBytes = static_cast<std::size_t>(kViewWidth) * 4;
+// Staging rows are whole 64-pixel blocks (3328 bytes for 800-pixel views).
+int StagingWidth(int viewWidth) { return (viewWidth + 63) / 64 * 64; }
 
-// Staging rows are 3328 bytes; a surface row starts Pitch bytes after the previous one. A surface
-// whose rows could not hold the visible 800 pixels gets nothing rather than overlapping rows.
-void CopyToSurface(const cv::Mat& staging, const LockedRect& locked) {
-  if (!locked.pBits || locked.Pitch < 0 || static_cast<std::size_t>(locked.Pitch) < kVisibleRowBytes) return;
+// A surface row starts Pitch bytes after the previous one. A surface whose rows could not hold the
+// visible pixels gets nothing rather than overlapping rows.
+void CopyToSurface(const cv::Mat& staging, cv::Size view, const LockedRect& locked) {
+  const std::size_t visibleRowBytes = static_cast<std::size_t>(view.width) * 4;
+  if (!locked.pBits || locked.Pitch < 0 || static_cast<std::size_t>(locked.Pitch) < visibleRowBytes) return;
   const std::size_t pitch = static_cast<std::size_t>(locked.Pitch);
   const std::size_t rowBytes = std::min<std::size_t>(staging.step[0], pitch);
   auto* target = static_cast<unsigned char*>(locked.pBits);
   if (pitch == staging.step[0] && staging.isContinuous()) {
-    std::memcpy(target, staging.data, staging.step[0] * kViewHeight);
+    std::memcpy(target, staging.data, staging.step[0] * view.height);
     return;
   }
-  for (int r = 0; r < kViewHeight; ++r) std::memcpy(target + r * pitch, staging.ptr(r), rowBytes);
+  for (int r = 0; r < view.height; ++r) std::memcpy(target + r * pitch, staging.ptr(r), rowBytes);
 }
 
 }  // namespace
 
-DisplayPair::DisplayPair(std::unique_ptr<DisplayDriver> driver) : driver_(std::move(driver)) {}
+DisplayPair::DisplayPair(std::unique_ptr<DisplayDriver> driver, cv::Size view)
+    : driver_(std::move(driver)), view_(view), stagingSize_(StagingWidth(view.width), view.height) {}
 
 DisplayPair::~DisplayPair() {
   for (int side = 0; side < 2; ++side) ReleaseDevice(side);
@@ -43,8 +42,9 @@ Status DisplayPair::Create(int side, void* window) {
   window_ = window;
   if (driver_) systems_[side] = driver_->Create();
   if (!systems_[side]) return Status::NoDisplaySystem;
-  if (systems_[side]->CreateDevice(kAdapterOfSide[side], window, ViewerPresentParameters(window), &devices_[side]) !=
-      D3D_OK)
+  if (systems_[side]->CreateDevice(kAdapterOfSide[side], window,
+                                   ViewerPresentParameters(window, view_.width, view_.height),
+                                   &devices_[side]) != D3D_OK)
     return Status::CreateDeviceFailed;
   if (!devices_[side]) return Status::NoDevice;
   devices_[side]->Clear(kWhite);
@@ -52,7 +52,7 @@ Status DisplayPair::Create(int side, void* window) {
   return Status::Ok;
 }
 
-void DisplayPair::CreateStaging(int side) { staging_[side].create(kViewHeight, kStagingWidth, CV_8UC4); }
+void DisplayPair::CreateStaging(int side) { staging_[side].create(stagingSize_, CV_8UC4); }
 
 DeviceState DisplayPair::Check(int side) {
   const HRESULT level = devices_[side]->TestCooperativeLevel();
@@ -62,7 +62,8 @@ DeviceState DisplayPair::Check(int side) {
 }
 
 Status DisplayPair::Reset(int side) {
-  if (devices_[side]->Reset(ViewerPresentParameters(window_)) != D3D_OK) return Status::ResetFailed;
+  if (devices_[side]->Reset(ViewerPresentParameters(window_, view_.width, view_.height)) != D3D_OK)
+    return Status::ResetFailed;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return Status::Ok;
 }
@@ -78,18 +79,17 @@ std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& 
     }
     const cv::Mat& view = *views[side];
     cv::Mat& staging = staging_[side];
-    // A view that is not a whole 800 x 600 picture is left undrawn rather than read past its end.
-    if (view.size() != cv::Size(kViewWidth, kViewHeight) || view.type() != CV_8UC3 ||
-        staging.size() != cv::Size(kStagingWidth, kViewHeight) || staging.type() != CV_8UC4)
+    // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
+    if (view.size() != view_ || view.type() != CV_8UC3 || staging.size() != stagingSize_ || staging.type() != CV_8UC4)
       continue;
     // The view is converted straight into the view columns of the staging image: the same bytes a
     // separate 3-channel composition image would give, without the extra copy.
-    cv::Mat target = staging(cv::Rect(0, 0, kViewWidth, kViewHeight));
+    cv::Mat target = staging(cv::Rect(cv::Point(), view_));
     cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
     if (!surface) continue;
     LockedRect locked;
     if (surface->LockRect(&locked) >= 0) {
-      CopyToSurface(staging, locked);
+      CopyToSurface(staging, view_, locked);
       surface->UnlockRect();
     }
   }

@@ -28,7 +28,8 @@ enum class DeviceState { Ready, Lost, NeedsReset };
 // Main thread only.
 class DisplayPair {
  public:
-  explicit DisplayPair(std::unique_ptr<DisplayDriver> driver);
+  // `view`: the size of the pictures shown, and of the back buffers.
+  explicit DisplayPair(std::unique_ptr<DisplayDriver> driver, cv::Size view = {800, 600});
   ~DisplayPair();
   DisplayPair(const DisplayPair&) = delete;
   DisplayPair& operator=(const DisplayPair&) = delete;
@@ -36,15 +37,17 @@ class DisplayPair {
   // The side's display system and its device on the side's adapter with `window` as focus window,
   // blanked white and presented once. On failure whatever was made stays until ReleaseDevice.
   Status Create(int side, void* window);
-  // The side's 832 x 600 4-channel staging image.
+  // The side's 4-channel staging image: the view's rows, widened to a whole number of 64-pixel
+  // blocks (832 x 600 for 800 x 600 views).
   void CreateStaging(int side);
 
   // Ready also for results other than lost or can-be-reset.
   DeviceState Check(int side);
   // Resets the side's device with the creation parameters, then waits 100 ms.
+  // (The parameters are those of ViewerPresentParameters at the view size.)
   Status Reset(int side);
-  // Composes each side's 800 x 600 BGR view into its staging image and locked back buffer, then
-  // presents both devices whatever happened before.
+  // Composes each side's BGR view (of the view size) into its staging image and locked back buffer,
+  // then presents both devices whatever happened before.
   std::array<Status, 2> Present(const cv::Mat& view1, const cv::Mat& view2);
 
   // Released in the order the shut-down asks for; each may run again and finds nothing.
@@ -59,6 +62,8 @@ class DisplayPair {
 
  private:
   std::unique_ptr<DisplayDriver> driver_;  // outlives the systems it made
+  const cv::Size view_;
+  const cv::Size stagingSize_;
   void* window_ = nullptr;
   std::unique_ptr<DisplaySystem> systems_[2];
   std::unique_ptr<Device> devices_[2];

@@ -41,9 +41,10 @@ struct PresentParameters {
   bool operator==(const PresentParameters&) const = default;
 };
 
-// The parameters both devices use at creation and at every reset: 800 x 600, 32-bit, one lockable
-// back buffer, immediate presentation, full screen, no depth buffer.
-PresentParameters ViewerPresentParameters(void* deviceWindow);
+// The parameters both devices use at creation and at every reset: the view's size (800 x 600 unless
+// the rig says otherwise), 32-bit, one lockable back buffer, immediate presentation, full screen, no
+// depth buffer.
+PresentParameters ViewerPresentParameters(void* deviceWindow, int width = 800, int height = 600);
 
 struct LockedRect {
   int Pitch = 0;
@@ -54,7 +55,7 @@ struct LockedRect {
 class Surface {
  public:
   virtual ~Surface() = default;
-  // Non-negative on success; pBits and Pitch then describe the writable 800 x 600 surface.
+  // Non-negative on success; pBits and Pitch then describe the writable surface of the back buffer's size.
   virtual HRESULT LockRect(LockedRect* locked) = 0;
   virtual HRESULT UnlockRect() = 0;
 };

@@ -10,7 +10,7 @@
 
 namespace stereo {
 
-cv::Ptr<cv::StereoBM> CreateViewerMatcher() {
+cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities) {
   cv::Ptr<cv::StereoBM> matcher = cv::StereoBM::create(0, 21);
   // The basic preset's choices: normalised-response prefilter, no speckle filtering.
   matcher->setPreFilterType(cv::StereoBM::PREFILTER_NORMALIZED_RESPONSE);
@@ -20,7 +20,7 @@ cv::Ptr<cv::StereoBM> CreateViewerMatcher() {
   matcher->setPreFilterCap(31);
   matcher->setBlockSize(21);
   matcher->setMinDisparity(0);
-  matcher->setNumDisparities(192);
+  matcher->setNumDisparities(disparities);
   matcher->setTextureThreshold(10);
   matcher->setUniquenessRatio(15);
   return matcher;
@@ -31,23 +31,24 @@ namespace {
 // The part of a frame that is ever shown or matched: the rows of the crops (which contain the
 // matching rows) and the columns any crop position can reach on that side. Pixels outside it are
 // never read, so rectifying them would be wasted work.
-cv::Rect UsedRegion(int side) {
-  const int maxShift = kDisparityBound / 2;
-  const int left = side == 0 ? kCropCentreX : kCropCentreX - maxShift;
-  const int right = side == 0 ? kCropCentreX + maxShift + kViewWidth : kCropCentreX + kViewWidth;
-  return cv::Rect(left, kCropY, right - left, kViewHeight);
+cv::Rect UsedRegion(const Geometry& g, int side) {
+  const int maxShift = g.DisparityBound() / 2, centre = g.CropCentreX();
+  const int left = side == 0 ? centre : centre - maxShift;
+  const int right = side == 0 ? centre + maxShift + g.view.width : centre + g.view.width;
+  return cv::Rect(left, g.CropY(), right - left, g.view.height);
 }
 
 }  // namespace
 
-FramePipeline::FramePipeline() : matcher_(CreateViewerMatcher()) {
-  const int n = matcher_->getNumDisparities();
+FramePipeline::FramePipeline(Geometry geometry)
+    : geometry_(geometry), matcher_(CreateViewerMatcher(geometry.disparities)) {
+  const cv::Size window = geometry_.MatchingWindow().size();
   for (int side = 0; side < 2; ++side) {
-    raw_[side].create(kFrameHeight, kFrameWidth, CV_8UC3);
-    grey_[side].create(kMatchingHeight, n + 160, CV_8UC1);
-    crop_[side] = cv::Rect(kCropCentreX, kCropY, kViewWidth, kViewHeight);
+    raw_[side].create(geometry_.frame, CV_8UC3);
+    grey_[side].create(window, CV_8UC1);
+    crop_[side] = cv::Rect(cv::Point(geometry_.CropCentreX(), geometry_.CropY()), geometry_.view);
   }
-  disparity_.create(kMatchingHeight, n + 160, CV_16SC1);
+  disparity_.create(window, CV_16SC1);
 }
 
 bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile) {
@@ -57,7 +58,7 @@ bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile)
     const char* name = kMapFileNames[i];
     const std::string path = directory.empty() ? name : (std::filesystem::path(directory) / name).string();
     std::string reason;
-    if (!LoadMap(path, kFrameHeight, kFrameWidth, maps[i], &reason)) {
+    if (!LoadMap(path, geometry_.frame.height, geometry_.frame.width, maps[i], &reason)) {
       std::fprintf(stderr, "rectification map %s: %s\n", path.c_str(), reason.c_str());
       *badFile = name;
       return false;
@@ -71,7 +72,7 @@ bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile)
 
 void FramePipeline::UseIdentityMaps() {
   for (int side = 0; side < 2; ++side) {
-    MakeIdentityMaps(kFrameHeight, kFrameWidth, &mapX_[side], &mapY_[side]);
+    MakeIdentityMaps(geometry_.frame.height, geometry_.frame.width, &mapX_[side], &mapY_[side]);
     cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
   }
 }
@@ -83,7 +84,7 @@ void FramePipeline::SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY) 
 }
 
 void FramePipeline::CreateFrame(int side) {
-  frame_[side].create(kFrameHeight, kFrameWidth, CV_8UC3);
+  frame_[side].create(geometry_.frame, CV_8UC3);
   frame_[side].setTo(cv::Scalar::all(0));
 }
 
@@ -91,18 +92,19 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
   const int camera = kCameraOfSide[side];
   if (!capture.HasNewFrame(camera)) return false;
   int width = 0, height = 0;
-  if (capture.GetFrameSize(camera, &width, &height) && (width != kFrameWidth || height != kFrameHeight)) {
+  const cv::Size expected = geometry_.frame;
+  if (capture.GetFrameSize(camera, &width, &height) && cv::Size(width, height) != expected) {
     // A frame of another size would not fit the frame image: drop it, and say so once.
     if (reportedSize_[side] != cv::Size(width, height)) {
-      std::fprintf(stderr, "device %d delivers %d by %d, expected %d by %d\n", camera, width, height, kFrameWidth,
-                   kFrameHeight);
+      std::fprintf(stderr, "device %d delivers %d by %d, expected %d by %d\n", camera, width, height, expected.width,
+                   expected.height);
       reportedSize_[side] = cv::Size(width, height);
     }
     capture.DiscardFrame(camera);
     return false;
   }
   if (!capture.GetPixels(camera, raw_[side].data, false, true)) return false;
-  const cv::Rect region = UsedRegion(side);
+  const cv::Rect region = UsedRegion(geometry_, side);
   cv::Mat target = frame_[side](region);
   cv::remap(raw_[side], target, mapXY_[side](region), mapAlpha_[side](region), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
             cv::Scalar());
@@ -111,19 +113,20 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
 }
 
 const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
-  const int n = matcher_->getNumDisparities();
-  const cv::Rect matching(kSquareRight - n, kMatchingY, n + 160, kMatchingHeight);
+  const int n = geometry_.disparities;
+  const cv::Rect matching = geometry_.MatchingWindow();
   for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
   matcher_->compute(grey_[0], grey_[1], disparity_);
 
   int d = DominantDisparity(disparity_, n);
-  if (d > kDisparityBound) d = kDisparityBound;
+  if (d > geometry_.DisparityBound()) d = geometry_.DisparityBound();
   int v = ConvergenceFollower(follower_, d);
   if (v < kFollowerFloor) v = kFollowerFloor;
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
   const int h = v / 2;
-  crop_[0] = cv::Rect(kCropCentreX + h, kCropY, kViewWidth, kViewHeight);
-  crop_[1] = cv::Rect(kCropCentreX - h, kCropY, kViewWidth, kViewHeight);
+  const cv::Point centre(geometry_.CropCentreX(), geometry_.CropY());
+  crop_[0] = cv::Rect(centre + cv::Point(h, 0), geometry_.view);
+  crop_[1] = cv::Rect(centre - cv::Point(h, 0), geometry_.view);
 
   record_.passes++;
   record_.newFrame[0] = newFrame1;

@@ -11,22 +11,18 @@
 
 #include "capture/capture_manager.h"
 #include "stereo/convergence_follower.h"
+#include "stereo/geometry.h"
 
 namespace stereo {
 
-// Matcher settings of the viewer: a 21-pixel block, 192 disparities, normalised-response prefilter.
-cv::Ptr<cv::StereoBM> CreateViewerMatcher();
+// Matcher settings of the viewer: a 21-pixel block, `disparities` disparities (192 unless the rig says
+// otherwise), normalised-response prefilter.
+cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities = Geometry().disparities);
 
 // Side 1 (index 0) shows camera 0, side 2 (index 1) camera 1.
 inline constexpr int kCameraOfSide[2] = {0, 1};
 
-inline constexpr int kMatchingY = 304;
-inline constexpr int kMatchingHeight = 160;
-inline constexpr int kSquareRight = 432;  // the matching window starts n columns left of this
-inline constexpr int kDisparityBound = 222;
 inline constexpr int kFollowerFloor = 1;
-inline constexpr int kCropCentreX = 112;
-inline constexpr int kCropY = 84;
 
 // What the last pass that reached the matching did; read by traces and checks.
 struct FrameStepRecord {
@@ -42,7 +38,7 @@ struct FrameStepRecord {
 // Main thread only. Sides are 0 (side 1) and 1 (side 2).
 class FramePipeline {
  public:
-  FramePipeline();
+  explicit FramePipeline(Geometry geometry = {});
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
@@ -52,31 +48,33 @@ class FramePipeline {
   bool LoadMaps(const std::string& directory, std::string* badFile);
   // Maps that leave frames as they are.
   void UseIdentityMaps();
-  // Replaces a side's maps with the conversion of 768 x 1024 CV_32FC1 maps.
+  // Replaces a side's maps with the conversion of CV_32FC1 maps of the frame size.
   void SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY);
-  // The side's 1024 x 768 frame image, black until its camera delivers.
+  // The side's frame image (the frame size), black until its camera delivers.
   void CreateFrame(int side);
 
   // Takes the waiting frame of the side's camera, if one waits, and rectifies it into the side's frame
-  // image; true when it did. A frame of another size than 1024 x 768 is dropped (said once).
+  // image; true when it did. A frame of another size than the frame size is dropped (said once).
   bool TakeFrame(int side, capture::CaptureManager& capture);
   // Matches the two frames, advances the follower, places the crops; returns the pass's record.
   const FrameStepRecord& Match(bool newFrame1, bool newFrame2);
-  // The side's 800 x 600 crop placed by the last Match (a view into the frame image).
+  // The side's crop (the view size) placed by the last Match (a view into the frame image).
   cv::Mat View(int side) const;
+  const Geometry& geometry() const { return geometry_; }
 
   // Released in the order the shut-down asks for; each may run again and finds nothing.
   void ReleaseFrame(int side);
   void ReleaseMaps();
 
  private:
+  const Geometry geometry_;
   cv::Ptr<cv::StereoBM> matcher_;
   cv::Mat mapX_[2], mapY_[2];       // as loaded; kept until the release
   cv::Mat mapXY_[2], mapAlpha_[2];  // the converted pairs the remap uses
   cv::Mat frame_[2];                // rectified frames, kept between passes
   cv::Mat raw_[2];                  // camera frames as taken, before rectification
   cv::Mat grey_[2];                 // the matching window of each side in grey
-  cv::Mat disparity_;               // 160 x (n + 160), CV_16SC1
+  cv::Mat disparity_;               // the matching window's size, CV_16SC1
   cv::Size reportedSize_[2];        // the wrong frame size last reported per side
   cv::Rect crop_[2];
   FollowerState follower_;

@@ -1,4 +1,4 @@
-// Rectification maps: reading the XML map files safely, identity maps, and the frame geometry.
+// Rectification maps: reading and writing the XML map files safely, identity maps.
 #pragma once
 
 #include <string>
@@ -6,12 +6,6 @@
 #include <opencv2/core.hpp>
 
 namespace stereo {
-
-inline constexpr int kFrameWidth = 1024;
-inline constexpr int kFrameHeight = 768;
-inline constexpr int kStagingWidth = 832;
-inline constexpr int kViewWidth = 800;
-inline constexpr int kViewHeight = 600;
 
 inline constexpr const char* kMapFileNames[4] = {"mx1.xml", "my1.xml", "mx2.xml", "my2.xml"};
 

@@ -89,13 +89,13 @@ void WarpMaps(double degrees, double scale, cv::Mat* mapX, cv::Mat* mapY) {
     }
 }
 
-void TexturedPair(int shift, cv::Mat* left, cv::Mat* right, unsigned seed) {
-  cv::Mat noise(768, 1024 + shift, CV_8UC3);
+void TexturedPair(int shift, cv::Mat* left, cv::Mat* right, unsigned seed, cv::Size size) {
+  cv::Mat noise(size.height, size.width + shift, CV_8UC3);
   cv::RNG rng(seed);
   rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
   cv::GaussianBlur(noise, noise, cv::Size(3, 3), 0);
-  noise(cv::Rect(0, 0, 1024, 768)).copyTo(*left);
-  noise(cv::Rect(shift, 0, 1024, 768)).copyTo(*right);
+  noise(cv::Rect(cv::Point(0, 0), size)).copyTo(*left);
+  noise(cv::Rect(cv::Point(shift, 0), size)).copyTo(*right);
 }
 
 }  // namespace testkit

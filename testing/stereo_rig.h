@@ -47,6 +47,6 @@ struct ReferencePass {
 void WarpMaps(double degrees, double scale, cv::Mat* mapX, cv::Mat* mapY);
 
 // A textured scene whose right image is the left one moved left by `shift` pixels.
-void TexturedPair(int shift, cv::Mat* left, cv::Mat* right, unsigned seed = 7);
+void TexturedPair(int shift, cv::Mat* left, cv::Mat* right, unsigned seed = 7, cv::Size size = {1024, 768});
 
 }  // namespace testkit

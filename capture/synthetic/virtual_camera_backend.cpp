@@ -100,7 +100,7 @@ class VirtualBackend final : public DeviceBackend {
   std::vector<VirtualCamera> cameras_;
 };
 
-// A still image or a video played in a loop; frames must be exactly 1024 x 768.
+// A still image or a video played in a loop; frames must be exactly the camera's size.
 bool MakeFileCamera(const std::string& path, const std::string& name, VirtualCamera* camera, std::string* error) {
   camera->name = name + ": " + path;
   std::error_code ec;
@@ -171,8 +171,13 @@ std::unique_ptr<DeviceBackend> MakeSyntheticBackend(const std::shared_ptr<const 
   return MakeVirtualCameraBackend(std::move(cameras));
 }
 
-std::unique_ptr<DeviceBackend> MakeFileBackend(const std::string& left, const std::string& right, std::string* error) {
+std::unique_ptr<DeviceBackend> MakeFileBackend(const std::string& left, const std::string& right, cv::Size frame,
+                                               std::string* error) {
   std::vector<VirtualCamera> cameras(2);
+  for (VirtualCamera& camera : cameras) {
+    camera.width = frame.width;
+    camera.height = frame.height;
+  }
   if (!MakeFileCamera(left, "File camera (left)", &cameras[0], error) ||
       !MakeFileCamera(right, "File camera (right)", &cameras[1], error))
     return nullptr;

@@ -31,7 +31,8 @@ class SyntheticScene;
 std::unique_ptr<DeviceBackend> MakeSyntheticBackend(const std::shared_ptr<const SyntheticScene>& scene);
 
 // Two image files (shown as still cameras) or video files (played in a loop) as cameras 0 and 1.
-// Null with a one-line `error` when a file cannot be read or its frames are not 1024 x 768.
-std::unique_ptr<DeviceBackend> MakeFileBackend(const std::string& left, const std::string& right, std::string* error);
+// Null with a one-line `error` when a file cannot be read or its frames are not of the `frame` size.
+std::unique_ptr<DeviceBackend> MakeFileBackend(const std::string& left, const std::string& right, cv::Size frame,
+                                               std::string* error);
 
 }  // namespace capture

@@ -29,9 +29,16 @@ TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
   EXPECT_EQ(o.snapshotDirectory, "shots");
   EXPECT_TRUE(o.headless && o.verbose && o.listCameras && o.version && o.help);
   app::CommandLine other;
-  ASSERT_TRUE(Parse({"--identity-maps", "--demo", "--windowed", "--help", "--passes", "+7"}, &other, &error)) << error;
+  ASSERT_TRUE(Parse({"--identity-maps", "--demo", "--windowed", "--help", "--passes", "+7", "--frame", "1920x1080",
+                     "--view=1280x720", "--disparities", "256"},
+                    &other, &error))
+      << error;
   EXPECT_TRUE(other.identityMaps && other.demo && other.windowed && other.help);
   EXPECT_EQ(other.passes, 7);
+  EXPECT_EQ(other.geometry.frame, cv::Size(1920, 1080));
+  EXPECT_EQ(other.geometry.view, cv::Size(1280, 720));
+  EXPECT_EQ(other.geometry.disparities, 256);
+  EXPECT_EQ(o.geometry.frame, cv::Size(1024, 768)) << "the defaults";
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
@@ -52,6 +59,11 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
       {{"--camera-files", "a", "b", "--demo"}, "--demo and --camera-files cannot go together"},
       {{"--windowed", "--headless"}, "--headless and --windowed cannot go together"},
       {{"--windowed", "--headless", "--bogus"}, "unknown option '--bogus' (see --help)"},
+      {{"--frame", "1280"}, "--frame needs WIDTHxHEIGHT, not '1280'"},
+      {{"--view", "-5x3"}, "--view needs WIDTHxHEIGHT, not '-5x3'"},
+      {{"--disparities", "x"}, "--disparities needs a positive whole number, not 'x'"},
+      {{"--frame", "1280x720", "--view", "1280x720"},
+       "--view 1280x720 does not fit the 1280x720 frame (it must be narrower, to leave the crops room to move apart)"},
       {{"--passes", "0", "--bogus"}, "--passes needs a positive whole number, not '0'"},
   };
   for (const auto& [args, expected] : bad) {

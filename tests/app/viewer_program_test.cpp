@@ -58,34 +58,54 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
   return lines;
 }
 
-TEST(ViewerProgram, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops) {
+struct Rig {
+  const char* name;
+  std::string options;  // beside the file cameras
+  stereo::Geometry geometry;
+  int shift;
+};
+
+class ViewerRig : public testing::TestWithParam<Rig> {};
+
+// The follower's rules pass by pass, the crops where the geometry puts them, the views they show.
+TEST_P(ViewerRig, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops) {
+  const stereo::Geometry& g = GetParam().geometry;
   TempDir dir;
   cv::Mat left, right;
-  testkit::TexturedPair(48, &left, &right, 11);
+  testkit::TexturedPair(GetParam().shift, &left, &right, 11, g.frame);
   ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
   ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
   const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
                                     " --identity-maps --headless --passes 120 --trace " + dir.File("trace.csv") +
-                                    " --snapshot " + dir.File("shots"),
+                                    " --snapshot " + dir.File("shots") + GetParam().options,
                                 dir);
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
   ASSERT_EQ(trace.size(), 120u);
-  // The follower's rules, pass by pass, from its initial state in a new process.
   stereo::FollowerState follower;
   for (const TraceLine& t : trace) {
-    const int expected = std::max(1, stereo::ConvergenceFollower(follower, t.dominant));
+    const int expected = std::max(1, stereo::ConvergenceFollower(follower, std::min(t.dominant, g.DisparityBound())));
     ASSERT_EQ(t.follower, expected) << "pass " << t.pass;
-    ASSERT_EQ(t.crop1, 112 + t.follower / 2);
-    ASSERT_EQ(t.crop2, 112 - t.follower / 2);
+    ASSERT_EQ(t.crop1, g.CropCentreX() + t.follower / 2);
+    ASSERT_EQ(t.crop2, g.CropCentreX() - t.follower / 2);
   }
-  EXPECT_EQ(trace.back().dominant, 48) << "once both files have arrived the dominant disparity is theirs";
-  EXPECT_LT(std::abs(trace.back().follower - 48), 5);
+  EXPECT_EQ(trace.back().dominant, GetParam().shift) << "once both files have arrived the dominant disparity is theirs";
+  EXPECT_LT(std::abs(trace.back().follower - GetParam().shift), 5);
   const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png")), shot2 = cv::imread(dir.File("shots/side2.png"));
   ASSERT_FALSE(shot1.empty() || shot2.empty());
-  EXPECT_EQ(cv::norm(shot1, left(cv::Rect(trace.back().crop1, 84, 800, 600)), cv::NORM_INF), 0.0);
-  EXPECT_EQ(cv::norm(shot2, right(cv::Rect(trace.back().crop2, 84, 800, 600)), cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(shot1, left(cv::Rect(cv::Point(trace.back().crop1, g.CropY()), g.view)), cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(shot2, right(cv::Rect(cv::Point(trace.back().crop2, g.CropY()), g.view)), cv::NORM_INF), 0.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, ViewerRig,
+    testing::Values(Rig{"Defaults", "", {}, 48},
+                    Rig{"SmallCamerasFewDisparities",
+                        " --frame 640x480 --view 480x360 --disparities 64",
+                        {{640, 480}, {480, 360}, 64},
+                        40},
+                    Rig{"WideCameras", " --frame 1280x720 --view 1024x576", {{1280, 720}, {1024, 576}, 192}, 90}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   TempDir dir;

@@ -59,7 +59,7 @@ TEST(Soak, PassesRunSteadyWhileCamera1IsClosedAndReopened) {
   for (int side = 0; side < 2; ++side) {
     pipeline.CreateFrame(side);
     displays.CreateStaging(side);
-    ASSERT_TRUE(capture.OpenDevice(side, stereo::kFrameWidth, stereo::kFrameHeight));
+    ASSERT_TRUE(capture.OpenDevice(side, 1024, 768));
     ASSERT_EQ(displays.Create(side, nullptr), display::Status::Ok);
   }
   long frames[2] = {0, 0}, reopens = 0, failedReopens = 0, quietCycles = 0, camera1SinceReopen = 0;
@@ -78,7 +78,7 @@ TEST(Soak, PassesRunSteadyWhileCamera1IsClosedAndReopened) {
     if (pass % every == 0 && pass < passes) {
       quietCycles += camera1SinceReopen == 0;
       capture.CloseDevice(0);
-      failedReopens += !capture.OpenDevice(0, stereo::kFrameWidth, stereo::kFrameHeight);
+      failedReopens += !capture.OpenDevice(0, 1024, 768);
       ++reopens;
       camera1SinceReopen = 0;
     }

@@ -130,11 +130,11 @@ TEST(StereoMapsProgram, IdentityMapsTheViewerAcceptsInANewDirectory) {
   EXPECT_EQ(run.out, "wrote identity maps 1024 x 768 to " + out.File("maps") + ": mx1.xml my1.xml mx2.xml my2.xml\n");
   EXPECT_EQ(run.err, "") << "the viewer's size needs no warning";
   cv::Mat x, y, map;
-  stereo::MakeIdentityMaps(stereo::kFrameHeight, stereo::kFrameWidth, &x, &y);
+  stereo::MakeIdentityMaps(768, 1024, &x, &y);
   for (int i = 0; i < 4; ++i) {
     std::string reason;
     const std::string path = out.File("maps/") + stereo::kMapFileNames[i];
-    ASSERT_TRUE(stereo::LoadMap(path, stereo::kFrameHeight, stereo::kFrameWidth, &map, &reason)) << reason;
+    ASSERT_TRUE(stereo::LoadMap(path, 768, 1024, &map, &reason)) << reason;
     EXPECT_EQ(cv::norm(map, i % 2 == 0 ? x : y, cv::NORM_INF), 0.0) << path;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.File("maps")), {}), 4) << "the four maps only";

@@ -77,8 +77,9 @@ TEST_F(CalibratedRig, CalibratesTheTenPairsAccuratelyAndSaysSo) {
     EXPECT_NE(out.find(said), std::string::npos) << said;
   EXPECT_NE(err.find("searching the board: pair 10 of 10"), std::string::npos);
   EXPECT_EQ(ToolMessages(err), std::vector<std::string>{"stereo-maps: warning: these maps are 640 x 480; the viewer "
-                                                        "needs 1024 x 768 and will refuse them (take the photos with "
-                                                        "the cameras at that size)"});
+                                                        "takes them with --frame 640x480 (by default it needs 1024 x "
+                                                        "768; take the photos with the cameras at the size they run "
+                                                        "at)"});
 }
 
 TEST_F(CalibratedRig, WritesTheFourMapsAndTheCalibrationAndNothingElse) {
@@ -89,7 +90,7 @@ TEST_F(CalibratedRig, WritesTheFourMapsAndTheCalibrationAndNothingElse) {
     std::string reason;
     ASSERT_TRUE(stereo::LoadMap(path, 480, 640, &map, &reason)) << path << ": " << reason;
     EXPECT_EQ(cv::norm(map, run_->report.calibration.maps[i], cv::NORM_INF), 0.0) << path;
-    EXPECT_FALSE(stereo::LoadMap(path, stereo::kFrameHeight, stereo::kFrameWidth, &map, &reason));
+    EXPECT_FALSE(stereo::LoadMap(path, 768, 1024, &map, &reason));
     EXPECT_EQ(reason, "size 640 x 480, expected 1024 x 768");
   }
   cv::FileStorage yml(run_->dir.File("calibration.yml"), cv::FileStorage::READ);

@@ -19,7 +19,8 @@ constexpr int kMaxBoardSide = 100;
 
 constexpr const char* kNotes =
     "Quote the globs ('left*.jpg') or let the shell expand them; DIR defaults to the current\n"
-    "directory. The viewer needs 1024x768 maps: photograph the board at that size.\n"
+    "directory. Photograph the board with the cameras at the size the viewer runs them at (its --frame,\n"
+    "1024x768 by default): the maps are written at the photos' size.\n"
     "Exit code 0 on success, 1 on any error (one line on standard error).\n";
 
 bool ParseBoard(const std::string& text, cv::Size* board) {

@@ -29,8 +29,9 @@ std::string DirText(const std::string& dir) { return dir.empty() ? "." : dir; }
 
 void WarnUnlessViewerSize(cv::Size size, std::ostream& err) {
   if (size == cv::Size(kViewerWidth, kViewerHeight)) return;
-  err << "stereo-maps: warning: these maps are " << SizeText(size) << "; the viewer needs " << kViewerWidth << " x "
-      << kViewerHeight << " and will refuse them (take the photos with the cameras at that size)" << std::endl;
+  err << "stereo-maps: warning: these maps are " << SizeText(size) << "; the viewer takes them with --frame "
+      << size.width << "x" << size.height << " (by default it needs " << kViewerWidth << " x " << kViewerHeight
+      << "; take the photos with the cameras at the size they run at)" << std::endl;
 }
 
 std::ostream& operator<<(std::ostream& out, const Misalignment& m) {

@@ -14,7 +14,7 @@ namespace stereo_maps {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 
-// The viewer opens its cameras, and so reads its maps, at this size.
+// The viewer opens its cameras, and so reads its maps, at this size unless told otherwise (--frame).
 inline constexpr int kViewerWidth = 1024;
 inline constexpr int kViewerHeight = 768;
 
