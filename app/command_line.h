@@ -3,6 +3,9 @@
 
 #include <string>
 
+#include "display/output_modes.h"
+#include "stereo/mirror.h"
+
 namespace app {
 
 struct CommandLine {
@@ -19,6 +22,12 @@ struct CommandLine {
   long passes = 0;                  // 0: until Escape
   std::string traceFile;
   std::string snapshotDirectory;
+  display::OutputMode output = display::OutputMode::Dual;
+  bool outputGiven = false;  // --output was on the command line
+  bool swapEyes = false;
+  stereo::Mirror flipLeft = stereo::Mirror::None, flipRight = stereo::Mirror::None;
+  std::string controlPipe;
+  bool vsync = false;
 
   bool cameraFiles() const { return !leftFile.empty(); }
 };

@@ -3,9 +3,13 @@
 namespace display {
 
 PresentParameters ViewerPresentParameters(void* deviceWindow) {
+  return ViewerPresentParameters(deviceWindow, 800, 600);
+}
+
+PresentParameters ViewerPresentParameters(void* deviceWindow, int width, int height) {
   PresentParameters p;
-  p.BackBufferWidth = 800;
-  p.BackBufferHeight = 600;
+  p.BackBufferWidth = static_cast<std::uint32_t>(width);
+  p.BackBufferHeight = static_cast<std::uint32_t>(height);
   p.BackBufferFormat = Format::X8R8G8B8;
   p.BackBufferCount = 0;
   p.MultiSampleType = 0;

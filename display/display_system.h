@@ -44,6 +44,8 @@ struct PresentParameters {
 // The parameters both devices use at creation and at every reset: 800 x 600, 32-bit, one lockable
 // back buffer, immediate presentation, full screen, no depth buffer.
 PresentParameters ViewerPresentParameters(void* deviceWindow);
+// The same for a back buffer of another size.
+PresentParameters ViewerPresentParameters(void* deviceWindow, int width, int height);
 
 struct LockedRect {
   int Pitch = 0;
