@@ -17,10 +17,11 @@ using display::OutputMode;
 using Definition = cv::Vec3d (*)(const cv::Mat& left, const cv::Mat& right, int x, int y);
 
 cv::Vec3d At(const cv::Mat& view, int x, int y) { return view.at<cv::Vec3b>(y, x); }
-// The mean of two pixels, rounded half up, as a squeezed picture averages them.
+// The mean of two pixels, halves rounded to even (no bias towards brighter), as a squeezed picture
+// averages them.
 cv::Vec3d Mean(cv::Vec3d a, cv::Vec3d b) {
   cv::Vec3d m;
-  for (int c = 0; c < 3; ++c) m[c] = std::floor((a[c] + b[c] + 1) / 2);
+  for (int c = 0; c < 3; ++c) m[c] = std::nearbyint((a[c] + b[c]) / 2);
   return m;
 }
 
