@@ -137,9 +137,24 @@ void StereoViewer::FrameStep() {
   figures_.Update(lastStep_);
 }
 
-cv::Mat StereoViewer::OverlayPatch() const {
+cv::Mat StereoViewer::OverlayPatch() {
   if (!overlay_) return {};
-  return display::RenderOverlay(figures_.Lines(lastStep_, pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped()));
+  // Figures that change every pass are unreadable anyway: the text is rendered again at most five
+  // times a second, and at once when the operator changes a setting.
+  constexpr auto kRefresh = std::chrono::milliseconds(200);
+  const auto settings = std::make_tuple(pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
+  const auto now = std::chrono::steady_clock::now();
+  if (overlayPatch_.empty() || settings != overlaySettings_ || now - overlayRendered_ >= kRefresh) {
+    std::vector<std::string> lines =
+        figures_.Lines(lastStep_, pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
+    if (overlayPatch_.empty() || lines != overlayLines_) {
+      overlayPatch_ = display::RenderOverlay(lines);
+      overlayLines_ = std::move(lines);
+    }
+    overlaySettings_ = settings;
+    overlayRendered_ = now;
+  }
+  return overlayPatch_;
 }
 
 void StereoViewer::ResetDisplays() {

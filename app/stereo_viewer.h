@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/control_channel.h"
 #include "app/live_figures.h"
@@ -81,7 +83,7 @@ class StereoViewer {
  private:
   bool DeviceReady(int side);
   // The overlay's picture for this pass; empty while the overlay is off.
-  cv::Mat OverlayPatch() const;
+  cv::Mat OverlayPatch();
 
   // Declared first so it outlives the devices and cameras that depend on it.
   std::unique_ptr<WindowSystem> windowSystem_;
@@ -96,6 +98,11 @@ class StereoViewer {
   std::unique_ptr<ControlChannel> control_;
   bool overlay_ = false;
   LiveFigures figures_;
+  // The overlay as last rendered: its lines, the operator's settings it shows, and when.
+  std::vector<std::string> overlayLines_;
+  std::tuple<int, bool, bool> overlaySettings_;
+  std::chrono::steady_clock::time_point overlayRendered_;
+  cv::Mat overlayPatch_;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.

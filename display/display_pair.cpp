@@ -140,7 +140,7 @@ std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv:
                      right.type() == CV_8UC3 && picture.size() == PictureSize(output_, kView) &&
                      picture.type() == CV_8UC4;
   if (whole) {
-    Compose(output_, left, right, picture, scratch_);
+    Compose(output_, left, right, picture);
     if (!overlay.empty()) DrawOverlay(overlay, picture, EyeAreas(output_, kView), kView);
     LockedRect locked;
     if (surface && surface->LockRect(&locked) >= 0) {

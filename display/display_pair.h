@@ -81,7 +81,6 @@ class DisplayPair {
   std::unique_ptr<Device> devices_[2];
   cv::Mat staging_[2];
   OutputMode output_ = OutputMode::Dual;
-  ComposeScratch scratch_;
 };
 
 }  // namespace display

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace display {
@@ -27,39 +28,136 @@ cv::Mat EveryOtherRow(const cv::Mat& image, int first) {
   return cv::Mat(rows, image.cols, image.type(), const_cast<uchar*>(image.ptr(first)), image.step[0] * 2);
 }
 
-// Squeezes a view into its part of the picture by averaging (the picture is stretched back by the
-// television or headset).
-void Squeezed(const cv::Mat& view, const cv::Rect& area, cv::Mat& scratch, cv::Mat& picture) {
-  cv::resize(view, scratch, area.size(), 0, 0, cv::INTER_AREA);
-  cv::Mat target = picture(area);
-  cv::cvtColor(scratch, target, cv::COLOR_BGR2BGRA);
+// Half width: each pixel of the picture the mean of two side by side, rounded half up (the television
+// or headset stretches the picture back).
+void HalfWidth(const cv::Mat& view, cv::Mat target) {
+  for (int y = 0; y < target.rows; ++y) {
+    const std::uint8_t* v = view.ptr(y);
+    std::uint8_t* p = target.ptr(y);
+    int x = 0;
+#if CV_SIMD128
+    // Eight pairs of pixels (48 bytes) read as three planes of 16-bit words: b0|g0, r0|b1, g1|r1.
+    const cv::v_uint16x8 low = cv::v_setall_u16(0xFF), one = cv::v_setall_u16(1);
+    const cv::v_uint8x16 opaque = cv::v_setall_u8(0xFF);
+    for (; x + 16 <= target.cols; x += 16) {
+      cv::v_uint16x8 mean[2][3];
+      for (int half = 0; half < 2; ++half) {
+        cv::v_uint16x8 w0, w1, w2;
+        cv::v_load_deinterleave(reinterpret_cast<const ushort*>(v + 6 * (x + 8 * half)), w0, w1, w2);
+        mean[half][0] = ((w0 & low) + (w1 >> 8) + one) >> 1;
+        mean[half][1] = ((w0 >> 8) + (w2 & low) + one) >> 1;
+        mean[half][2] = ((w1 & low) + (w2 >> 8) + one) >> 1;
+      }
+      cv::v_store_interleave(p + 4 * x, cv::v_pack(mean[0][0], mean[1][0]), cv::v_pack(mean[0][1], mean[1][1]),
+                             cv::v_pack(mean[0][2], mean[1][2]), opaque);
+    }
+#endif
+    for (; x < target.cols; ++x) {
+      for (int c = 0; c < 3; ++c) p[4 * x + c] = static_cast<std::uint8_t>((v[6 * x + c] + v[6 * x + 3 + c] + 1) >> 1);
+      p[4 * x + 3] = 0xFF;
+    }
+  }
 }
 
-// Rounded to the nearest value, halves up (no library call: this runs three times a pixel).
-std::uint8_t Clamped(float value) { return static_cast<std::uint8_t>(std::clamp(value, 0.0f, 255.0f) + 0.5f); }
+#if CV_SIMD128
+cv::v_uint8x16 Mean(const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
+  cv::v_uint16x8 a0, a1, b0, b1;
+  cv::v_expand(a, a0, a1);
+  cv::v_expand(b, b0, b1);
+  return cv::v_rshr_pack<1>(a0 + b0, a1 + b1);
+}
+#endif
 
-void Anaglyph(const cv::Mat& left, const cv::Mat& right, cv::Mat& picture) {
-  // Weights per input byte (blue, green, red order of the images), scaled to 0..255 values.
-  float l[3][3], r[3][3];
-  for (int out = 0; out < 3; ++out)
-    for (int in = 0; in < 3; ++in) {
-      l[out][2 - in] = kAnaglyphLeft[out][in];
-      r[out][2 - in] = kAnaglyphRight[out][in];
+// Half height: each pixel the mean of two one above the other, rounded half up.
+void HalfHeight(const cv::Mat& view, cv::Mat target) {
+  for (int y = 0; y < target.rows; ++y) {
+    const std::uint8_t* a = view.ptr(2 * y);
+    const std::uint8_t* b = view.ptr(2 * y + 1);
+    std::uint8_t* p = target.ptr(y);
+    int x = 0;
+#if CV_SIMD128
+    const cv::v_uint8x16 opaque = cv::v_setall_u8(0xFF);
+    for (; x + 16 <= target.cols; x += 16) {
+      cv::v_uint8x16 a0, a1, a2, b0, b1, b2;
+      cv::v_load_deinterleave(a + 3 * x, a0, a1, a2);
+      cv::v_load_deinterleave(b + 3 * x, b0, b1, b2);
+      cv::v_store_interleave(p + 4 * x, Mean(a0, b0), Mean(a1, b1), Mean(a2, b2), opaque);
     }
+#endif
+    for (; x < target.cols; ++x) {
+      for (int c = 0; c < 3; ++c) p[4 * x + c] = static_cast<std::uint8_t>((a[3 * x + c] + b[3 * x + c] + 1) >> 1);
+      p[4 * x + 3] = 0xFF;
+    }
+  }
+}
+
+// Each output byte of a pixel (blue, green, red) from each input byte of both eyes, as (left, right)
+// pairs of whole thousandths; rows of the published matrices are red, green, blue.
+struct AnaglyphWeights {
+  AnaglyphWeights() {
+    for (int row = 0; row < 3; ++row)
+      for (int column = 0; column < 3; ++column) {
+        pair[2 - row][2 - column][0] = kAnaglyphLeft[row][column];
+        pair[2 - row][2 - column][1] = kAnaglyphRight[row][column];
+      }
+  }
+  int pair[3][3][2];
+};
+
+// Sums of thousandths are exact; the one division rounds to the nearest value (halves to even), and
+// the result is clipped to 0..255.
+void Anaglyph(const cv::Mat& left, const cv::Mat& right, cv::Mat& picture) {
+  static const AnaglyphWeights w;
   for (int y = 0; y < picture.rows; ++y) {
     const std::uint8_t* a = left.ptr(y);
     const std::uint8_t* b = right.ptr(y);
     std::uint8_t* p = picture.ptr(y);
-    for (int x = 0; x < picture.cols; ++x, a += 3, b += 3, p += 4) {
-      const float a0 = a[0], a1 = a[1], a2 = a[2], b0 = b[0], b1 = b[1], b2 = b[2];
-      float out[3];
-      for (int c = 0; c < 3; ++c)
-        out[c] = l[c][0] * a0 + l[c][1] * a1 + l[c][2] * a2 + r[c][0] * b0 + r[c][1] * b1 + r[c][2] * b2;
-      // Output rows are red, green, blue; the picture's bytes blue, green, red.
-      p[0] = Clamped(out[2]);
-      p[1] = Clamped(out[1]);
-      p[2] = Clamped(out[0]);
-      p[3] = 0xFF;
+    int x = 0;
+#if CV_SIMD128
+    // Sixteen pixels at a time: each (left, right) pair of a channel multiplied by its pair of weights
+    // and summed in 32 bits.
+    cv::v_int16x8 k[3][3];
+    for (int out = 0; out < 3; ++out)
+      for (int in = 0; in < 3; ++in) {
+        const short l = static_cast<short>(w.pair[out][in][0]), r = static_cast<short>(w.pair[out][in][1]);
+        k[out][in] = cv::v_int16x8(l, r, l, r, l, r, l, r);
+      }
+    const cv::v_float32x4 thousandth = cv::v_setall_f32(0.001f);
+    const cv::v_uint8x16 opaque = cv::v_setall_u8(0xFF);
+    for (; x + 16 <= picture.cols; x += 16) {
+      cv::v_uint8x16 l[3], r[3];
+      cv::v_load_deinterleave(a + 3 * x, l[0], l[1], l[2]);
+      cv::v_load_deinterleave(b + 3 * x, r[0], r[1], r[2]);
+      cv::v_int16x8 pairs[3][4];  // per input channel, four groups of four pixels: l0 r0 l1 r1 ...
+      for (int in = 0; in < 3; ++in) {
+        cv::v_uint16x8 l0, l1, r0, r1, z[4];
+        cv::v_expand(l[in], l0, l1);
+        cv::v_expand(r[in], r0, r1);
+        cv::v_zip(l0, r0, z[0], z[1]);
+        cv::v_zip(l1, r1, z[2], z[3]);
+        for (int q = 0; q < 4; ++q) pairs[in][q] = cv::v_reinterpret_as_s16(z[q]);
+      }
+      cv::v_uint8x16 bytes[3];
+      for (int out = 0; out < 3; ++out) {
+        cv::v_int32x4 rounded[4];
+        for (int q = 0; q < 4; ++q) {
+          cv::v_int32x4 sum = cv::v_dotprod(pairs[0][q], k[out][0]);
+          sum = cv::v_dotprod(pairs[1][q], k[out][1], sum);
+          sum = cv::v_dotprod(pairs[2][q], k[out][2], sum);
+          rounded[q] = cv::v_round(cv::v_cvt_f32(sum) * thousandth);
+        }
+        bytes[out] = cv::v_pack_u(cv::v_pack(rounded[0], rounded[1]), cv::v_pack(rounded[2], rounded[3]));
+      }
+      cv::v_store_interleave(p + 4 * x, bytes[0], bytes[1], bytes[2], opaque);
+    }
+#endif
+    for (; x < picture.cols; ++x) {
+      for (int out = 0; out < 3; ++out) {
+        int sum = 0;
+        for (int in = 0; in < 3; ++in) sum += w.pair[out][in][0] * a[3 * x + in] + w.pair[out][in][1] * b[3 * x + in];
+        p[4 * x + out] = cv::saturate_cast<std::uint8_t>(cvRound(static_cast<float>(sum) * 0.001f));
+      }
+      p[4 * x + 3] = 0xFF;
     }
   }
 }
@@ -70,15 +168,15 @@ void Anaglyph(const cv::Mat& left, const cv::Mat& right, cv::Mat& picture) {
 // images", ICASSP 2001, and the matrices he published for red-cyan glasses): the anaglyph whose
 // colours, seen through the filters, come closest to what each eye should see. They are applied to
 // the pixel values as they are and the result is clipped, as is usual for live pictures.
-const float kAnaglyphLeft[3][3] = {
-    {0.437f, 0.449f, 0.164f},
-    {-0.062f, -0.062f, -0.024f},
-    {-0.048f, -0.050f, -0.017f},
+const int kAnaglyphLeft[3][3] = {
+    {437, 449, 164},
+    {-62, -62, -24},
+    {-48, -50, -17},
 };
-const float kAnaglyphRight[3][3] = {
-    {-0.011f, -0.032f, -0.007f},
-    {0.377f, 0.761f, 0.009f},
-    {-0.026f, -0.093f, 1.234f},
+const int kAnaglyphRight[3][3] = {
+    {-11, -32, -7},
+    {377, 761, 9},
+    {-26, -93, 1234},
 };
 
 std::optional<OutputMode> OutputModeNamed(const std::string& name) {
@@ -112,7 +210,7 @@ std::vector<cv::Rect> EyeAreas(OutputMode mode, cv::Size view) {
   }
 }
 
-void Compose(OutputMode mode, const cv::Mat& left, const cv::Mat& right, cv::Mat& picture, ComposeScratch& scratch) {
+void Compose(OutputMode mode, const cv::Mat& left, const cv::Mat& right, cv::Mat& picture) {
   const std::vector<cv::Rect> areas = EyeAreas(mode, left.size());
   switch (mode) {
     case OutputMode::Dual:
@@ -123,9 +221,12 @@ void Compose(OutputMode mode, const cv::Mat& left, const cv::Mat& right, cv::Mat
       }
       break;
     case OutputMode::SideBySideHalf:
+      HalfWidth(left, picture(areas[0]));
+      HalfWidth(right, picture(areas[1]));
+      break;
     case OutputMode::TopBottomHalf:
-      Squeezed(left, areas[0], scratch.squeezed[0], picture);
-      Squeezed(right, areas[1], scratch.squeezed[1], picture);
+      HalfHeight(left, picture(areas[0]));
+      HalfHeight(right, picture(areas[1]));
       break;
     case OutputMode::Anaglyph: Anaglyph(left, right, picture); break;
     case OutputMode::Interlaced:

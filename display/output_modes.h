@@ -27,18 +27,13 @@ cv::Size PictureSize(OutputMode mode, cv::Size view);
 // Something drawn at the same place of each rectangle is seen at the same place by both eyes.
 std::vector<cv::Rect> EyeAreas(OutputMode mode, cv::Size view);
 
-// Scratch images Compose keeps between passes, so that no pass allocates.
-struct ComposeScratch {
-  cv::Mat squeezed[2];
-};
-
 // Composes the left- and right-eye views (BGR, one size) into `picture` (BGRA, PictureSize; alpha
 // unspecified). Not for dual.
-void Compose(OutputMode mode, const cv::Mat& left, const cv::Mat& right, cv::Mat& picture, ComposeScratch& scratch);
+void Compose(OutputMode mode, const cv::Mat& left, const cv::Mat& right, cv::Mat& picture);
 
-// The red-cyan anaglyph matrices, rows red, green, blue of the output, columns red, green, blue of
-// each eye's input (values 0 to 1).
-extern const float kAnaglyphLeft[3][3];
-extern const float kAnaglyphRight[3][3];
+// The red-cyan anaglyph matrices in thousandths, rows red, green, blue of the output, columns red,
+// green, blue of each eye's input.
+extern const int kAnaglyphLeft[3][3];
+extern const int kAnaglyphRight[3][3];
 
 }  // namespace display

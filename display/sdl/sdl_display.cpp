@@ -306,7 +306,11 @@ class SdlDisplaySystem final : public DisplaySystem {
     const std::string title = "Display adapter " + std::to_string(adapter);
     const int x = fullScreen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(adapter)) : bounds.x;
     const int y = fullScreen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(adapter)) : bounds.y;
-    SdlPtr<SDL_Window> window(SDL_CreateWindow(title.c_str(), x, y, width, height, flags));
+    // A desktop full-screen window has the display's size: SDL puts it on the display under its centre,
+    // and a picture wider than the display would put it on the next one.
+    const bool displaySized = (flags & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SdlPtr<SDL_Window> window(SDL_CreateWindow(title.c_str(), x, y, displaySized ? bounds.w : width,
+                                               displaySized ? bounds.h : height, flags));
     if (!window) {
       Report(adapter, "cannot create the window");
       return D3DERR_NOTAVAILABLE;

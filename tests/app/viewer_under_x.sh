@@ -9,7 +9,7 @@
 # Exit 77 (skipped) when no suitable X server is there.
 set -u
 mode="$1"
-viewer="$2"
+viewer="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'kill "$pid" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] && cp -r "$work" "$KEEP_WORK"; rm -rf "$work"' EXIT

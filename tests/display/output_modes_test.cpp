@@ -17,11 +17,10 @@ using display::OutputMode;
 using Definition = cv::Vec3d (*)(const cv::Mat& left, const cv::Mat& right, int x, int y);
 
 cv::Vec3d At(const cv::Mat& view, int x, int y) { return view.at<cv::Vec3b>(y, x); }
-// The mean of two pixels, halves rounded to even (no bias towards brighter), as a squeezed picture
-// averages them.
+// The mean of two pixels, rounded half up, as a squeezed picture averages them.
 cv::Vec3d Mean(cv::Vec3d a, cv::Vec3d b) {
   cv::Vec3d m;
-  for (int c = 0; c < 3; ++c) m[c] = std::nearbyint((a[c] + b[c]) / 2);
+  for (int c = 0; c < 3; ++c) m[c] = std::floor((a[c] + b[c] + 1) / 2);
   return m;
 }
 
@@ -31,7 +30,7 @@ cv::Vec3d Anaglyph(const cv::Mat& left, const cv::Mat& right, int x, int y) {
   for (int row = 0; row < 3; ++row) {
     double v = 0;
     for (int in = 0; in < 3; ++in)
-      v += display::kAnaglyphLeft[row][in] * l[2 - in] + display::kAnaglyphRight[row][in] * r[2 - in];
+      v += (display::kAnaglyphLeft[row][in] * l[2 - in] + display::kAnaglyphRight[row][in] * r[2 - in]) / 1000.0;
     out[2 - row] = std::clamp(v, 0.0, 255.0);
   }
   return out;
@@ -49,14 +48,13 @@ class OutputModes : public testing::TestWithParam<Mode> {
   void SetUp() override {
     cv::theRNG().state = 9;
     for (cv::Mat* view : {&left, &right}) {
-      *view = cv::Mat(150, 200, CV_8UC3);
+      *view = cv::Mat(150, 200, CV_8UC3);  // rows of 200: twelve groups of 16 pixels and 8 more
       cv::randu(*view, cv::Scalar::all(0), cv::Scalar::all(256));
     }
   }
   cv::Mat Composed() {
     cv::Mat picture(display::PictureSize(GetParam().mode, left.size()), CV_8UC4, cv::Scalar::all(77));
-    display::ComposeScratch scratch;
-    display::Compose(GetParam().mode, left, right, picture, scratch);
+    display::Compose(GetParam().mode, left, right, picture);
     return picture;
   }
   cv::Mat left, right;
