@@ -86,26 +86,18 @@ TEST_P(Operating, LockNudgeAndSwapShowInTheRecords) {
         phase = kNudged;
         count = 0;
         break;
-      case kNudged:  // within a few passes (one key a pass) the crops show the follower's value + 6
+      case kNudged:     // within a few passes (one key a pass) the crops show the follower's value + 6,
+      case kCleared: {  // then its own value again
+        const bool nudged = phase == kNudged;
         if (count > 10) {
-          giveUp("the nudge did not reach the crops");
-          break;
+          giveUp(nudged ? "the nudge did not reach the crops" : "the nudge was not cleared");
+        } else if (cropsAt(r, r.follower + (nudged ? 6 : 0))) {
+          nudged ? send('0', "nudge 0") : send('s', "swap");
+          phase = nudged ? kCleared : kSwapped;
+          count = 0;
         }
-        if (!cropsAt(r, r.follower + 6)) break;
-        send('0', "nudge 0");
-        phase = kCleared;
-        count = 0;
         break;
-      case kCleared:
-        if (count > 10) {
-          giveUp("the nudge was not cleared");
-          break;
-        }
-        if (!cropsAt(r, r.follower)) break;
-        send('s', "swap");
-        phase = kSwapped;
-        count = 0;
-        break;
+      }
       case kSwapped:  // once both eyes have the other camera's frames, the disparity of 48 is gone
         if (newSinceSwap[0] && newSinceSwap[1]) {
           EXPECT_NE(r.dominant, 48) << "pass " << r.passes;
