@@ -35,8 +35,8 @@ void LiveFigures::Update(const stereo::FrameStepRecord& record) {
   }
   const double seconds = std::chrono::duration<double>(now - windowStart_).count();
   if (seconds < 1.0) return;
-  stepsPerSecond_ = steps_ / seconds;
-  for (int side = 0; side < 2; ++side) framesPerSecond_[side] = frames_[side] / seconds;
+  stepsPerSecond_ = static_cast<double>(steps_) / seconds;
+  for (int side = 0; side < 2; ++side) framesPerSecond_[side] = static_cast<double>(frames_[side]) / seconds;
   windowStart_ = now;
   steps_ = frames_[0] = frames_[1] = 0;
 }

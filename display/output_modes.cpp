@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include <opencv2/core/hal/intrin.hpp>
@@ -34,14 +35,14 @@ void HalfWidth(const cv::Mat& view, cv::Mat target) {
   for (int y = 0; y < target.rows; ++y) {
     const std::uint8_t* v = view.ptr(y);
     std::uint8_t* p = target.ptr(y);
-    int x = 0;
+    std::ptrdiff_t x = 0;
 #if CV_SIMD128
     // Eight pairs of pixels (48 bytes) read as three planes of 16-bit words: b0|g0, r0|b1, g1|r1.
     const cv::v_uint16x8 low = cv::v_setall_u16(0xFF), one = cv::v_setall_u16(1);
     const cv::v_uint8x16 opaque = cv::v_setall_u8(0xFF);
     for (; x + 16 <= target.cols; x += 16) {
       cv::v_uint16x8 mean[2][3];
-      for (int half = 0; half < 2; ++half) {
+      for (std::ptrdiff_t half = 0; half < 2; ++half) {
         cv::v_uint16x8 w0, w1, w2;
         cv::v_load_deinterleave(reinterpret_cast<const ushort*>(v + 6 * (x + 8 * half)), w0, w1, w2);
         mean[half][0] = ((w0 & low) + (w1 >> 8) + one) >> 1;
@@ -74,7 +75,7 @@ void HalfHeight(const cv::Mat& view, cv::Mat target) {
     const std::uint8_t* a = view.ptr(2 * y);
     const std::uint8_t* b = view.ptr(2 * y + 1);
     std::uint8_t* p = target.ptr(y);
-    int x = 0;
+    std::ptrdiff_t x = 0;
 #if CV_SIMD128
     const cv::v_uint8x16 opaque = cv::v_setall_u8(0xFF);
     for (; x + 16 <= target.cols; x += 16) {
@@ -112,7 +113,7 @@ void Anaglyph(const cv::Mat& left, const cv::Mat& right, cv::Mat& picture) {
     const std::uint8_t* a = left.ptr(y);
     const std::uint8_t* b = right.ptr(y);
     std::uint8_t* p = picture.ptr(y);
-    int x = 0;
+    std::ptrdiff_t x = 0;
 #if CV_SIMD128
     // Sixteen pixels at a time: each (left, right) pair of a channel multiplied by its pair of weights
     // and summed in 32 bits.
