@@ -11,6 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/control_channel.h"
+
 namespace app {
 
 namespace {
@@ -27,7 +29,7 @@ class Formatter : public CLI::Formatter {
   std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode) const override {
     std::string text = "Usage: " + name + " [options]\n\n" + app->get_description() + "\nOptions:\n";
     for (const CLI::Option* option : app->get_options()) text += make_option(option, false);
-    return text;
+    return text + app->get_footer();
   }
   std::string make_option_name(const CLI::Option* option, bool) const override {
     return "--" + option->get_lnames().front();
@@ -58,7 +60,8 @@ class Declarations {
               "two images (or videos) of the frame size played as cameras 0 and 1 at 30 fps"),
           "LEFT RIGHT", "two files: LEFT RIGHT");
     app_.add_flag("--demo", o->demo, "synthetic cameras and identity maps: an object moving in depth");
-    app_.add_flag("--windowed", o->windowed, "two windows of the view size side by side instead of full screen");
+    app_.add_flag("--windowed", o->windowed,
+                  "windows on the first display instead of full screen (dual: two of the view size side by side)");
     app_.add_flag("--headless", o->headless, "no window at all (servers, benchmarks, checks)");
     Value(app_.add_option("--passes", o->passes, "end after N frame steps, as if Escape had been pressed")
               ->transform(PositiveWholeNumber()),
@@ -84,6 +87,34 @@ class Declarations {
                           "disparities the matcher searches, a multiple of 16 (default 192)")
               ->transform(PositiveWholeNumber()),
           "N", "a positive whole number");
+    Value(app_.add_option_function<std::string>(
+                  "--output",
+                  [o](const std::string& name) {
+                    o->output = *display::OutputModeNamed(name);
+                    o->outputGiven = true;
+                  },
+                  "how the views are shown: dual (a display for each eye), side-by-side,\n"
+                  "side-by-side-half, top-bottom-half (3D televisions), anaglyph (red-cyan glasses),\n"
+                  "interlaced (even rows left eye), left, right; all but dual on display 0")
+              ->transform(Checked([](const std::string& name) { return display::OutputModeNamed(name).has_value(); })),
+          "MODE", "one of " + display::OutputModeNames());
+    app_.add_flag("--swap-eyes", o->swapEyes, "the cameras exchange eyes: camera 1 for the left eye (key s)");
+    for (auto [name, eye, mirror] :
+         {std::tuple{"--flip-left", "left", &o->flipLeft}, std::tuple{"--flip-right", "right", &o->flipRight}})
+      Value(app_.add_option_function<std::string>(
+                    name, [mirror = mirror](const std::string& text) { stereo::ParseMirror(text, mirror); },
+                    std::string("mirror the ") + eye + " eye's frames before rectification (mirror rigs)")
+                ->transform(Checked([](const std::string& text) {
+                  stereo::Mirror unused;
+                  return stereo::ParseMirror(text, &unused);
+                })),
+            "h|v|hv", "h, v or hv");
+    Value(app_.add_option("--control", o->controlPipe,
+                          "read commands from the named pipe FIFO (made when missing), one a line:\n"
+                          "swap, nudge +N|-N|N, lock, unlock, overlay [on|off], snapshot [PATH], quit"),
+          "FIFO", "a named pipe");
+    app_.add_flag("--vsync", o->vsync, "presents wait for the display's refresh: frame steps at its rate");
+    app_.footer(std::string("\nKeys while running:\n") + kKeysHelp);
   }
 
   bool Parse(int argc, const char* const* argv, std::string* error) {
@@ -138,6 +169,17 @@ class Declarations {
           if (stereo::ParseSize(value, &size)) return {};
           badValue_ = value;
           return "not a size";
+        },
+        "");
+  }
+
+  // A value `valid` refuses is named in the error ("--output needs one of ..., not 'x'").
+  CLI::Validator Checked(bool (*valid)(const std::string&)) {
+    return CLI::Validator(
+        [this, valid](std::string& value) -> std::string {
+          if (valid(value)) return {};
+          badValue_ = value;
+          return "not valid";
         },
         "");
   }

@@ -3,7 +3,9 @@
 
 #include <string>
 
+#include "display/output_modes.h"
 #include "stereo/geometry.h"
+#include "stereo/mirror.h"
 
 namespace app {
 
@@ -22,6 +24,12 @@ struct CommandLine {
   std::string traceFile;
   std::string snapshotDirectory;
   stereo::Geometry geometry;  // --frame, --view, --disparities
+  display::OutputMode output = display::OutputMode::Dual;
+  bool outputGiven = false;  // --output was on the command line
+  bool swapEyes = false;
+  stereo::Mirror flipLeft = stereo::Mirror::None, flipRight = stereo::Mirror::None;
+  std::string controlPipe;
+  bool vsync = false;
 
   bool cameraFiles() const { return !leftFile.empty(); }
 };

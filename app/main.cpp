@@ -11,6 +11,7 @@
 #include <SDL.h>
 
 #include "app/command_line.h"
+#include "app/control_channel.h"
 #include "app/headless/headless_window_system.h"
 #include "app/progress_report.h"
 #include "app/sdl/sdl_window_system.h"
@@ -63,14 +64,20 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The demo goes wherever it can: full screen on two displays, two windows on one, no window at all.
+  // The demo goes wherever it can: full screen on two displays, both views side by side on one (two
+  // windows when dual was asked for), no window at all.
   bool headless = options.headless, windowed = options.windowed;
+  display::OutputMode output = options.output;
   bool headlessDemo = false;
   if (options.demo && !headless && !windowed) {
     if (!HaveDisplayServer()) {
       headless = headlessDemo = true;
-    } else if (CountDisplays() < 2) {
-      windowed = true;
+    } else if (output == display::OutputMode::Dual && CountDisplays() < 2) {
+      if (options.outputGiven) {
+        windowed = true;
+      } else {
+        output = display::OutputMode::SideBySide;
+      }
     }
   }
 
@@ -80,6 +87,10 @@ int main(int argc, char** argv) {
   config.maxPasses = options.passes;
   config.snapshotDirectory = options.snapshotDirectory;
   config.geometry = options.geometry;
+  config.output = output;
+  config.swapEyes = options.swapEyes;
+  config.mirror[0] = options.flipLeft;
+  config.mirror[1] = options.flipRight;
   if (headlessDemo && config.snapshotDirectory.empty())
     config.snapshotDirectory = (std::filesystem::temp_directory_path() / "stereo-viewer-demo").string();
 
@@ -104,7 +115,12 @@ int main(int argc, char** argv) {
     platform.windows = std::make_unique<app::SdlWindowSystem>();
     display::SdlDisplayOptions displayOptions;
     displayOptions.windowMode = windowed ? display::SdlWindowMode::Windowed : display::SdlWindowMode::FullScreen;
+    displayOptions.vsync = options.vsync;
     platform.displays = display::MakeSdlDisplayDriver(displayOptions);
+  }
+  if (!options.controlPipe.empty()) {
+    platform.control = std::make_unique<app::ControlChannel>();
+    if (!platform.control->Open(options.controlPipe, &error)) return Fail(error);
   }
 
   app::TraceWriter trace;

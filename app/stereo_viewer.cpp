@@ -1,12 +1,14 @@
 #include "app/stereo_viewer.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "app/error_text.h"
+#include "display/overlay.h"
 
 namespace app {
 
@@ -27,6 +29,30 @@ const char* TextOf(display::Status status) {
   return "OK";
 }
 
+bool WriteImage(const std::string& path, const cv::Mat& image) {
+  bool written = false;
+  try {
+    written = !image.empty() && cv::imwrite(path, image);
+  } catch (const cv::Exception&) {
+  }
+  if (!written) std::fprintf(stderr, "cannot write the snapshot %s\n", path.c_str());
+  return written;
+}
+
+// A name that tells when the snapshot was taken, to the millisecond, so that quick presses differ.
+std::string TimedSnapshotName() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  char name[64];
+  std::snprintf(name, sizeof name, "stereo-viewer-%s-%03d.png", stamp, static_cast<int>(ms));
+  return name;
+}
+
 }  // namespace
 
 StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
@@ -34,7 +60,8 @@ StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
       displays_(std::move(platform.displays), config.geometry.view),
       capture_(std::move(platform.cameras)),
       pipeline_(config.geometry),
-      config_(std::move(config)) {}
+      config_(std::move(config)),
+      control_(std::move(platform.control)) {}
 
 StereoViewer::~StereoViewer() {
   Shutdown();
@@ -45,6 +72,9 @@ bool StereoViewer::Init() { return InitResources() && CreateDisplays(); }
 
 bool StereoViewer::InitResources() {
   cv::setUseOptimized(true);
+  displays_.SetOutput(config_.output);
+  pipeline_.SetSwapped(config_.swapEyes);
+  for (int side = 0; side < 2; ++side) pipeline_.SetMirror(side, config_.mirror[side]);
   if (config_.identityMaps) {
     pipeline_.UseIdentityMaps();
   } else {
@@ -99,12 +129,33 @@ void StereoViewer::FrameStep() {
   if (!DeviceReady(1)) return;
   const bool new2 = pipeline_.TakeFrame(1, capture_);
   lastStep_ = pipeline_.Match(new1, new2);
-  for (display::Status status : displays_.Present(pipeline_.View(0), pipeline_.View(1))) {
+  for (display::Status status : displays_.Present(pipeline_.View(0), pipeline_.View(1), OverlayPatch())) {
     if (status == display::Status::Ok) continue;
     SetErrorText(TextOf(status));
     windowSystem_->PostQuitMessage(0);
   }
   lastStep_.presented = std::chrono::steady_clock::now();
+  figures_.Update(lastStep_);
+}
+
+cv::Mat StereoViewer::OverlayPatch() {
+  if (!overlay_) return {};
+  // Figures that change every pass are unreadable anyway: the text is rendered again at most five
+  // times a second, and at once when the operator changes a setting.
+  constexpr auto kRefresh = std::chrono::milliseconds(200);
+  const auto settings = std::make_tuple(pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
+  const auto now = std::chrono::steady_clock::now();
+  if (overlayPatch_.empty() || settings != overlaySettings_ || now - overlayRendered_ >= kRefresh) {
+    std::vector<std::string> lines =
+        figures_.Lines(lastStep_, pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
+    if (overlayPatch_.empty() || lines != overlayLines_) {
+      overlayPatch_ = display::RenderOverlay(lines);
+      overlayLines_ = std::move(lines);
+    }
+    overlaySettings_ = settings;
+    overlayRendered_ = now;
+  }
+  return overlayPatch_;
 }
 
 void StereoViewer::ResetDisplays() {
@@ -140,9 +191,31 @@ void StereoViewer::WindowProc(const WindowMessage& message) {
     case WindowMessage::Kind::Destroy: windowSystem_->PostQuitMessage(0); break;
     case WindowMessage::Kind::ActivateApp: AppActive = static_cast<int>(message.wParam); break;
     case WindowMessage::Kind::KeyDown:
-      if (message.wParam == kVirtualKeyEscape) windowSystem_->PostQuitMessage(0);
+      if (message.wParam == kVirtualKeyEscape) {
+        windowSystem_->PostQuitMessage(0);
+      } else if (OperatorCommand command; CommandOfKey(message.wParam, &command)) {
+        Apply(command);
+      }
       break;
     default: break;
+  }
+}
+
+void StereoViewer::Apply(const OperatorCommand& command) {
+  using Kind = OperatorCommand::Kind;
+  switch (command.kind) {
+    case Kind::Swap: pipeline_.SetSwapped(!pipeline_.swapped()); break;
+    case Kind::Nudge: pipeline_.SetNudge(pipeline_.nudge() + command.value); break;
+    case Kind::SetNudge: pipeline_.SetNudge(command.value); break;
+    case Kind::Lock: pipeline_.SetLocked(true); break;
+    case Kind::Unlock: pipeline_.SetLocked(false); break;
+    case Kind::ToggleLock: pipeline_.SetLocked(!pipeline_.locked()); break;
+    case Kind::Overlay: overlay_ = command.value < 0 ? !overlay_ : command.value != 0; break;
+    case Kind::Snapshot:
+      WriteShown(command.path.empty() ? (std::filesystem::current_path() / TimedSnapshotName()).string()
+                                      : command.path);
+      break;
+    case Kind::Quit: windowSystem_->PostQuitMessage(0); break;
   }
 }
 
@@ -153,6 +226,8 @@ int StereoViewer::RunMainLoop() {
       if (message.kind == WindowMessage::Kind::Quit) return static_cast<int>(message.wParam);
       WindowProc(message);
     }
+    if (control_)
+      for (const OperatorCommand& command : control_->Poll()) Apply(command);
     if (AppActive) {
       FrameStep();
       ++frameSteps_;
@@ -166,22 +241,23 @@ int StereoViewer::RunMainLoop() {
 bool StereoViewer::WriteSnapshots(const std::string& directory) const {
   std::error_code ec;
   std::filesystem::create_directories(directory, ec);
+  const std::filesystem::path folder(directory);
+  if (displays_.OneDisplay()) return WriteImage((folder / "view.png").string(), displays_.Shown());
   for (int side = 0; side < 2; ++side) {
     const cv::Mat& staging = displays_.Staging(side);
     if (staging.empty()) return false;
     cv::Mat view;
     cv::cvtColor(staging(cv::Rect(cv::Point(), config_.geometry.view)), view, cv::COLOR_BGRA2BGR);
-    const std::string path = (std::filesystem::path(directory) / ("side" + std::to_string(side + 1) + ".png")).string();
-    bool written = false;
-    try {
-      written = cv::imwrite(path, view);
-    } catch (const cv::Exception&) {
-    }
-    if (!written) {
-      std::fprintf(stderr, "cannot write the snapshot %s\n", path.c_str());
-      return false;
-    }
+    if (!WriteImage((folder / ("side" + std::to_string(side + 1) + ".png")).string(), view)) return false;
   }
+  return true;
+}
+
+bool StereoViewer::WriteShown(const std::string& path) const {
+  if (!WriteImage(path, displays_.Shown())) return false;
+  std::error_code ec;
+  const std::filesystem::path where = std::filesystem::absolute(path, ec);
+  std::fprintf(stderr, "snapshot written to %s\n", (ec ? path : where.string()).c_str());
   return true;
 }
 

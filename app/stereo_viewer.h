@@ -5,7 +5,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "app/control_channel.h"
+#include "app/live_figures.h"
 #include "app/window_system.h"
 #include "capture/capture_manager.h"
 #include "display/display_pair.h"
@@ -18,6 +22,7 @@ struct Platform {
   std::unique_ptr<WindowSystem> windows;
   std::unique_ptr<display::DisplayDriver> displays;
   std::unique_ptr<capture::DeviceBackend> cameras;
+  std::unique_ptr<ControlChannel> control;  // commands from a named pipe; none when null
 };
 
 struct ViewerConfig {
@@ -26,6 +31,9 @@ struct ViewerConfig {
   long maxPasses = 0;             // end after this many frame steps, as if Escape had been pressed; 0: never
   std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
   stereo::Geometry geometry;      // frame, view and disparities; checked by stereo::CheckGeometry
+  display::OutputMode output = display::OutputMode::Dual;
+  bool swapEyes = false;                                                    // side 1 shows camera 1, side 2 camera 0
+  stereo::Mirror mirror[2] = {stereo::Mirror::None, stereo::Mirror::None};  // per side, before rectification
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
@@ -55,12 +63,18 @@ class StereoViewer {
 
   // The window procedure: the messages the viewer reacts to.
   void WindowProc(const WindowMessage& message);
+  // An operator's command, from a key or the control pipe.
+  void Apply(const OperatorCommand& command);
   // Runs passes until the quit request is retrieved; returns its exit code.
   int RunMainLoop();
   // Called after every frame step of the main loop (traces, progress lines).
   void SetPassObserver(std::function<void(StereoViewer&)> observer) { observer_ = std::move(observer); }
   // Writes the last presented view of each side as side1.png and side2.png; false when it cannot.
+  // With one display the picture as view.png instead.
   bool WriteSnapshots(const std::string& directory) const;
+  // What the screens show now (both views side by side in dual, left eye left) as a PNG; says where,
+  // or why not, on standard error.
+  bool WriteShown(const std::string& path) const;
 
   // The record of the last pass that reached the matching.
   const stereo::FrameStepRecord& lastStep() const { return lastStep_; }
@@ -69,6 +83,8 @@ class StereoViewer {
 
  private:
   bool DeviceReady(int side);
+  // The overlay's picture for this pass; empty while the overlay is off.
+  cv::Mat OverlayPatch();
 
   // Declared first so it outlives the devices and cameras that depend on it.
   std::unique_ptr<WindowSystem> windowSystem_;
@@ -80,6 +96,14 @@ class StereoViewer {
   stereo::FrameStepRecord lastStep_;
   std::function<void(StereoViewer&)> observer_;
   long frameSteps_ = 0;
+  std::unique_ptr<ControlChannel> control_;
+  bool overlay_ = false;
+  LiveFigures figures_;
+  // The overlay as last rendered: its lines, the operator's settings it shows, and when.
+  std::vector<std::string> overlayLines_;
+  std::tuple<int, bool, bool> overlaySettings_;
+  std::chrono::steady_clock::time_point overlayRendered_;
+  cv::Mat overlayPatch_;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.

@@ -7,6 +7,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "display/overlay.h"
+
 namespace display {
 
 namespace {
@@ -29,6 +31,15 @@ void CopyToSurface(const cv::Mat& staging, cv::Size view, const LockedRect& lock
   for (int r = 0; r < view.height; ++r) std::memcpy(target + r * pitch, staging.ptr(r), rowBytes);
 }
 
+// A picture whose rows the surface holds whole: copied row by row (the surface's rows may be longer).
+void CopyPictureToSurface(const cv::Mat& picture, const LockedRect& locked) {
+  const std::size_t rowBytes = static_cast<std::size_t>(picture.cols) * picture.elemSize();
+  if (!locked.pBits || locked.Pitch < 0 || static_cast<std::size_t>(locked.Pitch) < rowBytes) return;
+  auto* target = static_cast<unsigned char*>(locked.pBits);
+  for (int r = 0; r < picture.rows; ++r)
+    std::memcpy(target + r * static_cast<std::size_t>(locked.Pitch), picture.ptr(r), rowBytes);
+}
+
 }  // namespace
 
 DisplayPair::DisplayPair(std::unique_ptr<DisplayDriver> driver, cv::Size view)
@@ -40,11 +51,10 @@ DisplayPair::~DisplayPair() {
 
 Status DisplayPair::Create(int side, void* window) {
   window_ = window;
+  if (OneDisplay() && side == 0) return Status::Ok;
   if (driver_) systems_[side] = driver_->Create();
   if (!systems_[side]) return Status::NoDisplaySystem;
-  if (systems_[side]->CreateDevice(kAdapterOfSide[side], window,
-                                   ViewerPresentParameters(window, view_.width, view_.height),
-                                   &devices_[side]) != D3D_OK)
+  if (systems_[side]->CreateDevice(kAdapterOfSide[side], window, Parameters(), &devices_[side]) != D3D_OK)
     return Status::CreateDeviceFailed;
   if (!devices_[side]) return Status::NoDevice;
   devices_[side]->Clear(kWhite);
@@ -52,9 +62,22 @@ Status DisplayPair::Create(int side, void* window) {
   return Status::Ok;
 }
 
-void DisplayPair::CreateStaging(int side) { staging_[side].create(stagingSize_, CV_8UC4); }
+void DisplayPair::CreateStaging(int side) {
+  if (!OneDisplay()) {
+    staging_[side].create(stagingSize_, CV_8UC4);
+  } else if (side == 1) {
+    staging_[side].create(PictureSize(output_, view_), CV_8UC4);
+  }
+}
+
+PresentParameters DisplayPair::Parameters() const {
+  if (!OneDisplay()) return ViewerPresentParameters(window_, view_.width, view_.height);
+  const cv::Size picture = PictureSize(output_, view_);
+  return ViewerPresentParameters(window_, picture.width, picture.height);
+}
 
 DeviceState DisplayPair::Check(int side) {
+  if (!devices_[side] && OneDisplay()) return DeviceState::Ready;
   const HRESULT level = devices_[side]->TestCooperativeLevel();
   if (level == D3DERR_DEVICELOST) return DeviceState::Lost;
   if (level == D3DERR_DEVICENOTRESET) return DeviceState::NeedsReset;
@@ -62,13 +85,14 @@ DeviceState DisplayPair::Check(int side) {
 }
 
 Status DisplayPair::Reset(int side) {
-  if (devices_[side]->Reset(ViewerPresentParameters(window_, view_.width, view_.height)) != D3D_OK)
-    return Status::ResetFailed;
+  if (!devices_[side] && OneDisplay()) return Status::Ok;
+  if (devices_[side]->Reset(Parameters()) != D3D_OK) return Status::ResetFailed;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return Status::Ok;
 }
 
-std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& view2) {
+std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& view2, const cv::Mat& overlay) {
+  if (OneDisplay()) return PresentPicture(view1, view2, overlay);
   std::array<Status, 2> status{Status::Ok, Status::Ok};
   const cv::Mat* views[2] = {&view1, &view2};
   for (int side = 0; side < 2; ++side) {
@@ -86,6 +110,7 @@ std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& 
     // separate 3-channel composition image would give, without the extra copy.
     cv::Mat target = staging(cv::Rect(cv::Point(), view_));
     cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
+    if (!overlay.empty()) DrawOverlay(overlay, target, EyeAreas(OutputMode::Dual, view_), view_);
     if (!surface) continue;
     LockedRect locked;
     if (surface->LockRect(&locked) >= 0) {
@@ -95,6 +120,46 @@ std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& 
   }
   for (const auto& device : devices_) device->Present();
   return status;
+}
+
+std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay) {
+  std::array<Status, 2> status{Status::Ok, Status::Ok};
+  Device* device = devices_[1].get();
+  std::unique_ptr<Surface> surface;
+  if (device->GetBackBuffer(&surface) != D3D_OK) {
+    status[1] = Status::NoBackBuffer;
+    surface.reset();
+  }
+  cv::Mat& picture = staging_[1];
+  // Views that are not whole pictures of the view size are left undrawn rather than read past their end.
+  const bool whole = left.size() == view_ && right.size() == view_ && left.type() == CV_8UC3 &&
+                     right.type() == CV_8UC3 && picture.size() == PictureSize(output_, view_) &&
+                     picture.type() == CV_8UC4;
+  if (whole) {
+    Compose(output_, left, right, picture);
+    if (!overlay.empty()) DrawOverlay(overlay, picture, EyeAreas(output_, view_), view_);
+    LockedRect locked;
+    if (surface && surface->LockRect(&locked) >= 0) {
+      CopyPictureToSurface(picture, locked);
+      surface->UnlockRect();
+    }
+  }
+  surface.reset();
+  device->Present();
+  return status;
+}
+
+cv::Mat DisplayPair::Shown() const {
+  cv::Mat shown;
+  if (OneDisplay()) {
+    if (!staging_[1].empty()) cv::cvtColor(staging_[1], shown, cv::COLOR_BGRA2BGR);
+    return shown;
+  }
+  if (staging_[0].empty() || staging_[1].empty()) return shown;
+  const cv::Rect view(cv::Point(), view_);
+  cv::hconcat(staging_[0](view), staging_[1](view), shown);
+  cv::cvtColor(shown, shown, cv::COLOR_BGRA2BGR);
+  return shown;
 }
 
 void DisplayPair::ReleaseStaging(int side) { staging_[side].release(); }

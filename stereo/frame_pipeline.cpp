@@ -1,5 +1,6 @@
 #include "stereo/frame_pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -65,22 +66,37 @@ bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile)
     }
   }
   // LoadMap checked both maps of a side to the frame size, so the conversion cannot see a mismatch.
-  for (int side = 0; side < 2; ++side)
-    cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+  for (int side = 0; side < 2; ++side) ConvertMaps(side);
   return true;
 }
 
 void FramePipeline::UseIdentityMaps() {
   for (int side = 0; side < 2; ++side) {
     MakeIdentityMaps(geometry_.frame.height, geometry_.frame.width, &mapX_[side], &mapY_[side]);
-    cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+    ConvertMaps(side);
   }
 }
 
 void FramePipeline::SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY) {
   mapX_[side] = mapX.clone();
   mapY_[side] = mapY.clone();
-  cv::convertMaps(mapX_[side], mapY_[side], mapXY_[side], mapAlpha_[side], CV_16SC2);
+  ConvertMaps(side);
+}
+
+void FramePipeline::ConvertMaps(int side) {
+  cv::Mat mapX = mapX_[side], mapY = mapY_[side];
+  MirrorMapSource(mirror_[side], &mapX, &mapY);
+  cv::convertMaps(mapX, mapY, mapXY_[side], mapAlpha_[side], CV_16SC2);
+}
+
+void FramePipeline::SetMirror(int side, Mirror mirror) {
+  mirror_[side] = mirror;
+  if (!mapX_[side].empty()) ConvertMaps(side);
+}
+
+void FramePipeline::SetNudge(int pixels) {
+  // Beyond the follower's whole range a nudge could never show.
+  nudge_ = std::clamp(pixels, -geometry_.DisparityBound(), geometry_.DisparityBound());
 }
 
 void FramePipeline::CreateFrame(int side) {
@@ -89,7 +105,7 @@ void FramePipeline::CreateFrame(int side) {
 }
 
 bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
-  const int camera = kCameraOfSide[side];
+  const int camera = kCameraOfSide[swapped_ ? 1 - side : side];
   if (!capture.HasNewFrame(camera)) return false;
   int width = 0, height = 0;
   const cv::Size expected = geometry_.frame;
@@ -120,10 +136,11 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
 
   int d = DominantDisparity(disparity_, n);
   if (d > geometry_.DisparityBound()) d = geometry_.DisparityBound();
-  int v = ConvergenceFollower(follower_, d);
+  int v = locked_ ? lockedValue_ : ConvergenceFollower(follower_, d);
   if (v < kFollowerFloor) v = kFollowerFloor;
+  if (!locked_) lockedValue_ = v;
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
-  const int h = v / 2;
+  const int h = (nudge_ ? std::clamp(v + nudge_, kFollowerFloor, geometry_.DisparityBound()) : v) / 2;
   const cv::Point centre(geometry_.CropCentreX(), geometry_.CropY());
   crop_[0] = cv::Rect(centre + cv::Point(h, 0), geometry_.view);
   crop_[1] = cv::Rect(centre - cv::Point(h, 0), geometry_.view);

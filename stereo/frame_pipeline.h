@@ -12,6 +12,7 @@
 #include "capture/capture_manager.h"
 #include "stereo/convergence_follower.h"
 #include "stereo/geometry.h"
+#include "stereo/mirror.h"
 
 namespace stereo {
 
@@ -62,12 +63,30 @@ class FramePipeline {
   cv::Mat View(int side) const;
   const Geometry& geometry() const { return geometry_; }
 
+  // The operator's controls; none is in effect until set.
+  // Mirrors the side's frames before rectification (its maps are made for mirrored frames).
+  void SetMirror(int side, Mirror mirror);
+  // Side 1 takes camera 1's frames and side 2 camera 0's: the cameras exchange eyes, the maps stay
+  // with the eyes.
+  void SetSwapped(bool swapped) { swapped_ = swapped; }
+  bool swapped() const { return swapped_; }
+  // Pixels added to the follower's value where the crops are placed (the value placed stays within
+  // the follower's own range, so the crops stay within the rectified part of the frames).
+  void SetNudge(int pixels);
+  int nudge() const { return nudge_; }
+  // Holds the follower at its current value while matching goes on; unlocking lets it move on.
+  void SetLocked(bool locked) { locked_ = locked; }
+  bool locked() const { return locked_; }
+
   // Released in the order the shut-down asks for; each may run again and finds nothing.
   void ReleaseFrame(int side);
   void ReleaseMaps();
 
  private:
   const Geometry geometry_;
+  // The remap pair of a side from its maps as loaded, for mirrored frames where asked.
+  void ConvertMaps(int side);
+
   cv::Ptr<cv::StereoBM> matcher_;
   cv::Mat mapX_[2], mapY_[2];       // as loaded; kept until the release
   cv::Mat mapXY_[2], mapAlpha_[2];  // the converted pairs the remap uses
@@ -77,6 +96,11 @@ class FramePipeline {
   cv::Mat disparity_;               // the matching window's size, CV_16SC1
   cv::Size reportedSize_[2];        // the wrong frame size last reported per side
   cv::Rect crop_[2];
+  Mirror mirror_[2] = {Mirror::None, Mirror::None};
+  bool swapped_ = false;
+  int nudge_ = 0;
+  bool locked_ = false;
+  int lockedValue_ = kFollowerFloor;
   FollowerState follower_;
   FrameStepRecord record_;
 };

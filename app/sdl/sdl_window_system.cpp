@@ -6,6 +6,22 @@
 
 namespace app {
 
+namespace {
+
+// The operator's keys by what they show, wherever a keyboard puts them: + is shifted = on some
+// layouts (SDL names a key by its unshifted symbol) and the keypad has its own codes.
+std::intptr_t KeyOf(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_EQUALS:
+    case SDLK_KP_PLUS: return '+';
+    case SDLK_KP_MINUS: return '-';
+    case SDLK_KP_0: return '0';
+    default: return key;
+  }
+}
+
+}  // namespace
+
 SdlWindowSystem::~SdlWindowSystem() {
   if (window_) SDL_DestroyWindow(window_);
   if (videoStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -30,10 +46,9 @@ bool SdlWindowSystem::CreatePopupWindow(const char* className, const char* title
   return window_ != nullptr;
 }
 
-void SdlWindowSystem::ShowWindow() {
-  SDL_ShowWindow(window_);
-  SDL_RaiseWindow(window_);
-}
+// The window only receives messages: shown, a window manager could raise it over a view. It stays
+// unmapped; keys reach the viewer through the views' windows.
+void SdlWindowSystem::ShowWindow() {}
 
 bool SdlWindowSystem::PeekMessage(WindowMessage* message) {
   if (quitPosted_) {
@@ -51,7 +66,7 @@ bool SdlWindowSystem::PeekMessage(WindowMessage* message) {
       message->kind = WindowMessage::Kind::KeyDown;
       // SDL's key code for Escape is 27, the same as the virtual-key code the window procedure tests.
       static_assert(SDLK_ESCAPE == kVirtualKeyEscape);
-      message->wParam = event.key.keysym.sym;
+      message->wParam = KeyOf(event.key.keysym.sym);
       break;
     case SDL_WINDOWEVENT:
       switch (event.window.event) {

@@ -93,12 +93,15 @@ class SdlSurface final : public Surface {
 
 class SdlDevice final : public Device {
  public:
-  SdlDevice(VideoReference video, SdlPtr<SDL_Window> window, int adapter, SdlRendererChoice rendererChoice)
+  SdlDevice(VideoReference video, SdlPtr<SDL_Window> window, int adapter, SdlRendererChoice rendererChoice, bool vsync,
+            bool linear)
       : video_(std::move(video)),
         window_(std::move(window)),
         windowId_(SDL_GetWindowID(window_.get())),
         adapter_(adapter),
-        rendererChoice_(rendererChoice) {}
+        rendererChoice_(rendererChoice),
+        vsync_(vsync),
+        linear_(linear) {}
 
   // Texture, renderer, window: the texture belongs to the renderer, the renderer to the window.
   ~SdlDevice() override {
@@ -199,12 +202,14 @@ class SdlDevice final : public Device {
   }
 
   bool CreateRenderer() {
-    // Presents never wait for the vertical retrace, whatever SDL_RENDER_VSYNC in the environment says.
-    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, "0", SDL_HINT_OVERRIDE);
+    // Presents wait for the vertical retrace when asked and never otherwise, whatever SDL_RENDER_VSYNC
+    // in the environment says.
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, vsync_ ? "1" : "0", SDL_HINT_OVERRIDE);
+    const Uint32 vsync = vsync_ ? SDL_RENDERER_PRESENTVSYNC : 0;
     SDL_Renderer* renderer = nullptr;
     if (rendererChoice_ == SdlRendererChoice::Accelerated)
-      renderer = SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED);
-    if (!renderer) renderer = SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE);
+      renderer = SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | vsync);
+    if (!renderer) renderer = SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | vsync);
     if (!renderer) {
       Report(adapter_, "cannot create a renderer");
       return false;
@@ -222,6 +227,7 @@ class SdlDevice final : public Device {
       Report(adapter_, "cannot create the back buffer");
       return false;
     }
+    SDL_SetTextureScaleMode(texture, linear_ ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
     backBuffer_ = std::make_shared<BackBuffer>();
     backBuffer_->texture = texture;
     return true;
@@ -243,6 +249,8 @@ class SdlDevice final : public Device {
   std::uint32_t windowId_;
   int adapter_;
   SdlRendererChoice rendererChoice_;
+  bool vsync_;
+  bool linear_;  // the picture is scaled to the display: linear filtering
   int width_ = 0, height_ = 0;
   bool watching_ = false;
   std::atomic<bool> lostSeen_{false};
@@ -262,6 +270,7 @@ class SdlDisplaySystem final : public DisplaySystem {
 
     SDL_Rect bounds{};
     Uint32 flags = 0;
+    bool linear = false;
     const bool fullScreen = options_.windowMode == SdlWindowMode::FullScreen;
     if (fullScreen) {
       const int displays = SDL_GetNumVideoDisplays();
@@ -273,9 +282,10 @@ class SdlDisplaySystem final : public DisplaySystem {
         Report(adapter, "cannot read the display bounds");
         return D3DERR_NOTAVAILABLE;
       }
-      // Desktop full screen keeps the display's mode: no mode switch to undo, and a display that
-      // is not 800 x 600 shows the picture scaled.
-      flags = SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+      const FullScreenPlan plan = PlanFor(adapter, cv::Size(width, height));
+      flags = (plan == FullScreenPlan::SwitchMode ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_FULLSCREEN_DESKTOP) |
+              SDL_WINDOW_BORDERLESS;
+      linear = plan == FullScreenPlan::DesktopScaled;
     } else {
       if (adapter < 0 || adapter > 1) return D3DERR_INVALIDCALL;
       if (SDL_GetDisplayBounds(0, &bounds) != 0) {
@@ -296,7 +306,11 @@ class SdlDisplaySystem final : public DisplaySystem {
     const std::string title = "Display adapter " + std::to_string(adapter);
     const int x = fullScreen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(adapter)) : bounds.x;
     const int y = fullScreen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(adapter)) : bounds.y;
-    SdlPtr<SDL_Window> window(SDL_CreateWindow(title.c_str(), x, y, width, height, flags));
+    // A desktop full-screen window has the display's size: SDL puts it on the display under its centre,
+    // and a picture wider than the display would put it on the next one.
+    const bool displaySized = (flags & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SdlPtr<SDL_Window> window(SDL_CreateWindow(title.c_str(), x, y, displaySized ? bounds.w : width,
+                                               displaySized ? bounds.h : height, flags));
     if (!window) {
       Report(adapter, "cannot create the window");
       return D3DERR_NOTAVAILABLE;
@@ -304,13 +318,26 @@ class SdlDisplaySystem final : public DisplaySystem {
     // SDL may leave a full-screen window where the old mode centred it.
     if (fullScreen) SDL_SetWindowPosition(window.get(), bounds.x, bounds.y);
 
-    auto made = std::make_unique<SdlDevice>(std::move(video), std::move(window), adapter, options_.renderer);
+    auto made = std::make_unique<SdlDevice>(std::move(video), std::move(window), adapter, options_.renderer,
+                                            options_.vsync, linear);
     if (!made->Open(parameters)) return D3DERR_NOTAVAILABLE;
     *device = std::move(made);
     return D3D_OK;
   }
 
  private:
+  static FullScreenPlan PlanFor(int adapter, cv::Size picture) {
+    SDL_DisplayMode desktop{};
+    if (SDL_GetDesktopDisplayMode(adapter, &desktop) != 0) return FullScreenPlan::DesktopScaled;
+    std::vector<cv::Size> modes;
+    const int count = SDL_GetNumDisplayModes(adapter);
+    for (int i = 0; i < count; ++i) {
+      SDL_DisplayMode mode{};
+      if (SDL_GetDisplayMode(adapter, i, &mode) == 0) modes.emplace_back(mode.w, mode.h);
+    }
+    return display::PlanFullScreen(cv::Size(desktop.w, desktop.h), modes, picture);
+  }
+
   VideoReference video_;
   SdlDisplayOptions options_;
 };
@@ -333,6 +360,16 @@ class SdlDisplayDriver final : public DisplayDriver {
 };
 
 }  // namespace
+
+FullScreenPlan PlanFullScreen(cv::Size desktop, const std::vector<cv::Size>& modes, cv::Size picture) {
+  if (desktop == picture) return FullScreenPlan::Desktop;
+  // A mode of another shape than the display's own would be stretched by the display's scaler (an
+  // 800 x 600 mode on a wide panel); there linear scaling of our own keeps the proportions.
+  const bool ownShape = !modes.empty() && static_cast<long>(modes.front().width) * picture.height ==
+                                              static_cast<long>(modes.front().height) * picture.width;
+  if (ownShape && std::find(modes.begin(), modes.end(), picture) != modes.end()) return FullScreenPlan::SwitchMode;
+  return FullScreenPlan::DesktopScaled;
+}
 
 std::unique_ptr<DisplayDriver> MakeSdlDisplayDriver(SdlDisplayOptions options) {
   return std::make_unique<SdlDisplayDriver>(options);

@@ -1,8 +1,11 @@
-// The SDL2 display backend: per device a window on its display, a renderer without vsync and one
-// streaming texture that serves as the lockable back buffer.
+// The SDL2 display backend: per device a window on its display, a renderer (without vsync unless
+// asked) and one streaming texture that serves as the lockable back buffer.
 #pragma once
 
 #include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
 
 #include "display/display_system.h"
 
@@ -26,7 +29,17 @@ enum class SdlRendererChoice {
 struct SdlDisplayOptions {
   SdlWindowMode windowMode = SdlWindowMode::FullScreen;
   SdlRendererChoice renderer = SdlRendererChoice::Accelerated;
+  bool vsync = false;  // presents wait for the display's refresh
 };
+
+// How a full-screen device shows a picture as sharp as its display allows.
+enum class FullScreenPlan {
+  Desktop,        // the desktop mode is the picture's size: shown pixel for pixel
+  SwitchMode,     // the display has a mode of the picture's size and of its own shape: switch to it
+  DesktopScaled,  // the desktop mode, the picture scaled with linear filtering, proportions kept
+};
+// `modes` as the display lists them, its largest (its own, native size) first.
+FullScreenPlan PlanFullScreen(cv::Size desktop, const std::vector<cv::Size>& modes, cv::Size picture);
 
 // Each display-system object holds its own reference to SDL's video subsystem, so it works whether
 // or not the window system initialised it first; Create() gives null when SDL video cannot start.

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -107,6 +108,29 @@ INSTANTIATE_TEST_SUITE_P(
                     Rig{"WideCameras", " --frame 1280x720 --view 1024x576", {{1280, 720}, {1024, 576}, 192}, 90}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Swapped cables and a mirror rig fixed from the command line, shown side by side on one display: the
+// left eye sees the right-hand file's frames mirrored, the right eye the left-hand file's.
+TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
+  TempDir dir;
+  cv::Mat left, right;
+  testkit::TexturedPair(48, &left, &right, 11);
+  ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left) && cv::imwrite(dir.File("right.png"), right));
+  const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
+                                    " --identity-maps --headless --passes 30 --output side-by-side --swap-eyes "
+                                    "--flip-left h --trace " +
+                                    dir.File("trace.csv") + " --snapshot " + dir.File("shots"),
+                                dir);
+  ASSERT_EQ(run.code, 0) << run.err;
+  const TraceLine last = ReadTrace(dir.File("trace.csv")).back();
+  cv::Mat mirrored, expected;
+  cv::flip(right, mirrored, 1);
+  cv::hconcat(mirrored(cv::Rect(last.crop1, 84, 800, 600)), left(cv::Rect(last.crop2, 84, 800, 600)), expected);
+  const cv::Mat shot = cv::imread(dir.File("shots/view.png"));
+  ASSERT_EQ(shot.size(), expected.size());
+  EXPECT_EQ(cv::norm(shot, expected, cv::NORM_INF), 0.0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("shots/side1.png")));
+}
+
 TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   TempDir dir;
   const ProgramRun run = Viewer("--demo --headless --passes 400 --trace " + dir.File("trace.csv"), dir);
@@ -141,11 +165,13 @@ TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
 TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
   TempDir dir;
   cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));
-  for (const std::string& arguments : {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
-                                       std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
-                                       "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
-                                       "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
-                                       "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv")}) {
+  for (const std::string& arguments :
+       {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
+        std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
+        "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
+        "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
+        "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv"), std::string("--output sideways"),
+        std::string("--flip-right x"), "--headless --passes 1 --control " + dir.File("small.png")}) {
     const ProgramRun run = Viewer(arguments, dir);
     EXPECT_EQ(run.code, 2) << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;

@@ -5,10 +5,11 @@
 #   viewer_under_x.sh two-outputs VIEWER   (under scripts/with-xorg --outputs 2)
 #   viewer_under_x.sh one-output VIEWER    (starts its own single-screen server)
 #   viewer_under_x.sh one-output-no-fonts VIEWER  (the same without X core fonts: no box can open)
+#   viewer_under_x.sh operator VIEWER      (under scripts/with-xorg --outputs 2: the operator's keys)
 # Exit 77 (skipped) when no suitable X server is there.
 set -u
 mode="$1"
-viewer="$2"
+viewer="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'kill "$pid" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] && cp -r "$work" "$KEEP_WORK"; rm -rf "$work"' EXIT
@@ -51,11 +52,81 @@ two-outputs)
     differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
     [ "$differ" = "0" ] || fail "side $side: $differ pixels differ from the expected crop"
   done
+  # The viewer's message window is never mapped, so no window manager can raise it over a view.
+  xwininfo -name "Direct3D aplikace" 2>/dev/null | grep -q "Map State: IsViewable" && fail "the message window is visible"
   xdotool key Escape
   wait_for_exit "$pid" 10; code=$?
   [ "$code" = "0" ] || fail "exit code $code after Escape"
   grep -q "Direct3D aplikace:" "$work/err" && fail "an error box was shown"
   echo "PASS: both views on their displays (crops at $crop1 and $crop2), Escape ended with 0"
+  ;;
+operator)
+  [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under scripts/with-xorg --outputs 2"; exit 77; }
+  monitors=$(xrandr --listactivemonitors 2>/dev/null | head -1 | awk '{print $2}')
+  [ "$monitors" = "2" ] || { echo "needs two outputs, found ${monitors:-none}"; exit 77; }
+  convert -size 1072x768 xc:gray50 -seed 5 +noise Random -blur 0x1 -depth 8 -type TrueColor "$work/scene.png" || fail "cannot make images"
+  convert "$work/scene.png" -crop 1024x768+0+0 +repage -depth 8 -type TrueColor "$work/left.png"
+  convert "$work/scene.png" -crop 1024x768+48+0 +repage -depth 8 -type TrueColor "$work/right.png"
+  (cd "$work" && exec "$viewer" --camera-files left.png right.png --identity-maps --trace trace.csv >out 2>err) &
+  pid=$!
+  # Crops of the last trace line, once it has settled on `expect` (dominant) within 10 s.
+  settle() {
+    local i
+    for i in $(seq 100); do
+      last=$(tail -1 "$work/trace.csv" 2>/dev/null)
+      [ "$(echo "$last" | cut -d, -f4)" = "$1" ] && break
+      sleep 0.1
+    done
+    sleep 0.5
+    last=$(tail -1 "$work/trace.csv"); crop1=$(echo "$last" | cut -d, -f6); crop2=$(echo "$last" | cut -d, -f7)
+  }
+  # What output 1 (side 1) and output 0 (side 2) show against crops of the files (at the trace's crops).
+  shows() {  # file1 file2 what
+    import -window root "$work/root.png" || fail "no screenshot"
+    convert "$work/root.png" -crop 800x600+800+0 +repage "$work/shown1.png"
+    convert "$work/root.png" -crop 800x600+0+0 +repage "$work/shown2.png"
+    convert "$work/$1" -crop "800x600+${crop1}+84" +repage "$work/expected1.png"
+    convert "$work/$2" -crop "800x600+${crop2}+84" +repage "$work/expected2.png"
+    for side in 1 2; do
+      differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
+      [ "$differ" = "0" ] || fail "$3: side $side: $differ pixels differ from the expected crop"
+    done
+  }
+  settle 48
+  # Locked, the crops stay where they are whatever the matching finds; + + + moves them 3 pixels apart.
+  xdotool key l; sleep 0.5
+  follower=$(tail -1 "$work/trace.csv" | cut -d, -f5)
+  xdotool key plus plus plus; sleep 0.5
+  settle 48
+  [ "$(tail -1 "$work/trace.csv" | cut -d, -f5)" = "$follower" ] || fail "the lock did not hold the follower"
+  [ "$crop1" = "$((112 + (follower + 6) / 2))" ] || fail "the nudge did not move the crops (follower $follower, $last)"
+  shows left.png right.png "nudged"
+  # s: the left eye (output 1) gets the right camera's frames.
+  xdotool key s; sleep 1
+  last=$(tail -1 "$work/trace.csv"); crop1=$(echo "$last" | cut -d, -f6); crop2=$(echo "$last" | cut -d, -f7)
+  shows right.png left.png "swapped"
+  # o: the overlay, a dark box near the top-left corner of both eyes' views.
+  xdotool key o; sleep 0.5
+  import -window root "$work/root.png" || fail "no screenshot"
+  for at in 816+16 16+16; do
+    mean=$(convert "$work/root.png" -crop "300x100+$at" +repage -colorspace gray -format "%[fx:mean]" info:)
+    awk "BEGIN { exit !($mean < 0.3) }" || fail "no dark overlay box at $at (mean $mean)"
+  done
+  # p: a snapshot of what is shown (both views of one pass, left eye left) in the working directory,
+  # named on standard error; in it the overlay is the same in both eyes.
+  xdotool key p; sleep 1
+  shot=$(sed -n 's/^snapshot written to //p' "$work/err" | head -1)
+  [ -n "$shot" ] && [ -f "$shot" ] || fail "no snapshot written"
+  case "$shot" in "$work"/stereo-viewer-*.png) ;; *) fail "snapshot not in the working directory: $shot" ;; esac
+  [ "$(identify -format %wx%h "$shot")" = "1600x600" ] || fail "the snapshot is not both views"
+  convert "$shot" -crop 300x100+16+16 +repage "$work/box1.png"
+  convert "$shot" -crop 300x100+816+16 +repage "$work/box2.png"
+  differ=$(compare -metric AE "$work/box1.png" "$work/box2.png" null: 2>&1)
+  [ "$differ" = "0" ] || fail "the overlay differs between the eyes ($differ pixels)"
+  xdotool key Escape
+  wait_for_exit "$pid" 10; code=$?
+  [ "$code" = "0" ] || fail "exit code $code after Escape"
+  echo "PASS: lock held the follower at $follower, + + + moved the crops, s swapped the eyes, o drew the overlay in both, p wrote $shot"
   ;;
 one-output)
   command -v Xvfb >/dev/null || { echo "no Xvfb"; exit 77; }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "app/error_text.h"
 #include "display/display_pair.h"
@@ -127,18 +128,60 @@ TEST_F(SdlDisplayXTest, EachSideCoversItsOwnOutputWhiteAtFirstThenShowsItsCrop) 
   ExpectScreensShow();
 }
 
-TEST_F(SdlDisplayXTest, RenderersPresentWithoutWaitingForTheRetraceEvenWhenTheEnvironmentAsks) {
+// Whatever SDL_RENDER_VSYNC in the environment says, presents wait for the retrace when asked
+// (--vsync) and only then.
+TEST_F(SdlDisplayXTest, RenderersWaitForTheRetraceExactlyWhenAsked) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  setenv("SDL_RENDER_VSYNC", "1", 1);
-  const bool started = StartPair();
-  unsetenv("SDL_RENDER_VSYNC");
-  ASSERT_TRUE(started);
-
-  for (display::Device* device : {pair->device(0), pair->device(1)}) {
-    SDL_RendererInfo info{};
-    ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
-    EXPECT_FALSE(info.flags & SDL_RENDERER_PRESENTVSYNC) << info.name;
+  for (const bool vsync : {false, true}) {
+    setenv("SDL_RENDER_VSYNC", vsync ? "0" : "1", 1);
+    display::SdlDisplayOptions options;
+    options.vsync = vsync;
+    const bool started = StartPair(options);
+    unsetenv("SDL_RENDER_VSYNC");
+    ASSERT_TRUE(started);
+    for (display::Device* device : {pair->device(0), pair->device(1)}) {
+      SDL_RendererInfo info{};
+      ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(display::SdlDeviceWindow(*device)), &info), 0) << SDL_GetError();
+      EXPECT_EQ((info.flags & SDL_RENDERER_PRESENTVSYNC) != 0, vsync) << info.name;
+    }
+    pair.reset();
   }
+}
+
+// One picture of both views (1600 x 600) full screen on display 0: the window covers that output, the
+// picture fills its width at its own proportions (black above and below), display 1 is left alone.
+TEST_F(SdlDisplayXTest, SideBySideOnOneOutputFillsItKeepingProportions) {
+  if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
+  pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver());
+  pair->SetOutput(display::OutputMode::SideBySide);
+  for (int side = 0; side < 2; ++side) {
+    ASSERT_EQ(pair->Create(side, this), display::Status::Ok);
+    pair->CreateStaging(side);
+  }
+  ASSERT_EQ(pair->device(0), nullptr);
+  Settle();
+  SDL_Window* window = display::SdlDeviceWindow(*pair->device(1));
+  int x = -1, y = -1, w = 0, h = 0;
+  SDL_GetWindowPosition(window, &x, &y);
+  SDL_GetWindowSize(window, &w, &h);
+  EXPECT_EQ(cv::Rect(x, y, w, h), cv::Rect(0, 0, 800, 600));
+  // Smooth views, so that any linear filter gives nearly the same picture.
+  cv::Mat left(600, 800, CV_8UC3), right(600, 800, CV_8UC3);
+  for (int r = 0; r < 600; ++r)
+    for (int c = 0; c < 800; ++c) {
+      left.at<cv::Vec3b>(r, c) = cv::Vec3b(c / 4, r / 3, 40);
+      right.at<cv::Vec3b>(r, c) = cv::Vec3b(220, c / 4, r / 3);
+    }
+  for (display::Status status : pair->Present(left, right)) EXPECT_EQ(status, display::Status::Ok);
+  const cv::Mat shot = Screenshot();
+  ASSERT_EQ(shot.size(), cv::Size(1600, 600));
+  cv::Mat both, expected, diff;
+  cv::hconcat(left, right, both);
+  cv::resize(both, expected, cv::Size(800, 300), 0, 0, cv::INTER_AREA);
+  cv::absdiff(shot(cv::Rect(0, 150, 800, 300)), expected, diff);
+  EXPECT_LT(cv::mean(diff)[0] + cv::mean(diff)[1] + cv::mean(diff)[2], 6.0) << "the picture is not scaled to fit";
+  EXPECT_EQ(cv::countNonZero(shot(cv::Rect(0, 0, 800, 150)).reshape(1)), 0) << "no black bar above";
+  EXPECT_EQ(cv::countNonZero(shot(cv::Rect(0, 450, 800, 150)).reshape(1)), 0) << "no black bar below";
 }
 
 TEST_F(SdlDisplayXTest, HiddenWindowIsLostThenCanBeResetThenDrawsAgain) {

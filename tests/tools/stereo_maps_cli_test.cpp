@@ -73,6 +73,7 @@ TEST(StereoMapsCommandLine, RefusesWhatItCannotUseWithOneLine) {
       {"calibrate --square 0", "--square '0' is not a positive number"},
       {"calibrate --square 2mm", "--square '2mm' is not a positive number"},
       {"check --left a.png", "check needs --right IMAGE"},
+      {"check --flip-left x", "--flip-left 'x' is not h, v or hv"},
   };
   for (const auto& [line, expected] : bad) {
     CommandLine parsed;
@@ -105,9 +106,12 @@ TEST(StereoMapsProgram, HelpOnStandardOutputAndMistakesAsOneLineWithExitCodeOne)
   const ToolRun help = RunTool("--help");
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("usage: stereo-maps COMMAND [OPTIONS]\n", 0), 0u) << help.out;
-  for (const char* synopsis : {"\n  identity [--size WxH] [--out DIR]\n",
-                               "\n  calibrate --left GLOB --right GLOB --board CxR --square SIZE [--out DIR]\n",
-                               "\n  check [--maps DIR] --left IMAGE --right IMAGE [--out FILE] [--board CxR]\n"})
+  for (const char* synopsis :
+       {"\n  identity [--size WxH] [--out DIR]\n",
+        "\n  calibrate --left GLOB --right GLOB --board CxR --square SIZE [--out DIR] [--flip-left h|v|hv] "
+        "[--flip-right h|v|hv]\n",
+        "\n  check [--maps DIR] --left IMAGE --right IMAGE [--out FILE] [--board CxR] [--flip-left "
+        "h|v|hv] [--flip-right h|v|hv]\n"})
     EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
   EXPECT_EQ(help.err, "");
 

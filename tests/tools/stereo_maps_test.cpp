@@ -140,6 +140,26 @@ TEST_F(CalibratedRig, CheckWritesAPictureWhoseRowsLineUp) {
   EXPECT_FALSE(std::filesystem::exists(options.outFile));
 }
 
+// Photos of a mirrored camera are mirrored before use: with maps that change nothing, the check picture
+// shows the left photo mirrored and the right one as it is.
+TEST(StereoMapsMirror, CheckMirrorsTheFlippedCamerasPhotos) {
+  TempDir dir;
+  std::ostringstream out, err;
+  ASSERT_EQ(stereo_maps::RunIdentity({cv::Size(640, 480), dir.path()}, out, err), 0);
+  stereo_maps::CheckOptions options{dir.path(), kBoards + "left05.jpg", kBoards + "right05.jpg", dir.File("plain.png")};
+  ASSERT_EQ(stereo_maps::RunCheck(options, out, err), 0) << err.str();
+  options.outFile = dir.File("mirrored.png");
+  options.flipLeft = stereo::Mirror::Horizontal;
+  ASSERT_EQ(stereo_maps::RunCheck(options, out, err), 0) << err.str();
+  const cv::Mat plain = cv::imread(dir.File("plain.png")), mirrored = cv::imread(dir.File("mirrored.png"));
+  ASSERT_EQ(mirrored.size(), cv::Size(1280, 480));
+  const cv::Rect left(0, 0, 640, 480), right(640, 0, 640, 480);
+  cv::Mat flipped;
+  cv::flip(plain(left), flipped, 1);  // the guide lines run across: mirrored they stay
+  EXPECT_EQ(cv::norm(mirrored(left), flipped, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(mirrored(right), plain(right), cv::NORM_INF), 0.0);
+}
+
 // Bad input: one message, exit 1, and beside an old map in the output directory nothing new.
 class StereoMapsBadInput : public ::testing::Test {
  protected:

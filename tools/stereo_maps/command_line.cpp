@@ -103,6 +103,7 @@ class Declarations {
     Required(Value(command->add_option("--square", calibrate.squareSize), "SIZE", "a positive number", IsPositive),
              " (the side of one square)");
     Value(command->add_option("--out", calibrate.outDir), "DIR");
+    Flips(command, &calibrate.flipLeft, &calibrate.flipRight);
 
     CheckOptions& check = line->check;
     command = Command("check",
@@ -113,6 +114,7 @@ class Declarations {
     Required(Value(command->add_option("--right", check.right), "IMAGE"));
     Value(command->add_option("--out", check.outFile), "FILE");
     Board(command, &check.board);
+    Flips(command, &check.flipLeft, &check.flipRight);
   }
 
   bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
@@ -171,6 +173,17 @@ class Declarations {
                      "--board", [board](const std::string& text) { ParseBoard(text, board); }),
                  "CxR", "COLUMNSxROWS of inner corners, each 2 to 100",
                  [](const std::string& text) { return ParseBoard(text, nullptr); });
+  }
+
+  // --flip-left, --flip-right: the photos of that camera mirrored before use.
+  void Flips(CLI::App* command, stereo::Mirror* left, stereo::Mirror* right) {
+    for (auto [name, mirror] : {std::pair{"--flip-left", left}, std::pair{"--flip-right", right}})
+      Value(command->add_option_function<std::string>(
+                name, [mirror = mirror](const std::string& text) { stereo::ParseMirror(text, mirror); }),
+            "h|v|hv", "h, v or hv", [](const std::string& text) {
+              stereo::Mirror unused;
+              return stereo::ParseMirror(text, &unused);
+            });
   }
 
   void Required(CLI::Option* option, const std::string& hint = "") {

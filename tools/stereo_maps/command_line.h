@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "stereo/mirror.h"
+
 namespace stereo_maps {
 
 enum class Command { kHelp, kIdentity, kCalibrate, kCheck };
@@ -21,6 +23,9 @@ struct CalibrateOptions {
   cv::Size board;           // inner corners: columns x rows
   double squareSize = 0.0;  // in the unit the translation is wanted in
   std::string outDir = ".";
+  // Photos of mirrored cameras are mirrored before use, so the maps are for mirrored frames (as the
+  // viewer's --flip-left and --flip-right make them).
+  stereo::Mirror flipLeft = stereo::Mirror::None, flipRight = stereo::Mirror::None;
 };
 
 struct CheckOptions {
@@ -29,6 +34,7 @@ struct CheckOptions {
   std::string right;
   std::string outFile = "check.png";
   cv::Size board{9, 6};  // looked for to measure the misalignment; the picture is written without it
+  stereo::Mirror flipLeft = stereo::Mirror::None, flipRight = stereo::Mirror::None;
 };
 
 struct CommandLine {

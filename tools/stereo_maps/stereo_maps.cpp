@@ -69,6 +69,10 @@ int RunCalibrate(const CalibrateOptions& options, std::ostream& out, std::ostrea
   std::vector<ImagePair> pairs;
   cv::Size imageSize;
   if (!LoadPairs(lefts, rights, &pairs, &imageSize, &reason)) return Error(err, reason);
+  for (ImagePair& pair : pairs) {
+    pair.left = stereo::Mirrored(pair.left, options.flipLeft);
+    pair.right = stereo::Mirrored(pair.right, options.flipRight);
+  }
   if (pairs.size() < 3)
     return Error(err, "only " + std::to_string(pairs.size()) + " pair" + (pairs.size() == 1 ? "" : "s") +
                           " of images given; at least 3 are needed");
@@ -126,6 +130,8 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err, 
     }
     if (image->empty()) return Error(err, "cannot read image '" + *path + "'");
   }
+  left = stereo::Mirrored(left, options.flipLeft);
+  right = stereo::Mirrored(right, options.flipRight);
   if (left.size() != right.size())
     return Error(err, "'" + options.right + "' is " + SizeText(right.size()) + " but '" + options.left + "' is " +
                           SizeText(left.size()) + ": the pair must have one size");
