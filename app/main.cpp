@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/control_channel.h"
+#include "app/display_plan.h"
 #include "app/headless/headless_window_system.h"
 #include "app/progress_report.h"
 #include "app/sdl/sdl_window_system.h"
@@ -64,22 +65,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The demo goes wherever it can: full screen on two displays, both views side by side on one (two
-  // windows when dual was asked for), no window at all.
-  bool headless = options.headless, windowed = options.windowed;
-  display::OutputMode output = options.output;
-  bool headlessDemo = false;
-  if (options.demo && !headless && !windowed) {
-    if (!HaveDisplayServer()) {
-      headless = headlessDemo = true;
-    } else if (output == display::OutputMode::Dual && CountDisplays() < 2) {
-      if (options.outputGiven) {
-        windowed = true;
-      } else {
-        output = display::OutputMode::SideBySide;
-      }
-    }
-  }
+  const app::DisplayPlan plan = app::PlanDisplays(options, HaveDisplayServer(), CountDisplays);
+  const bool headless = plan.headless, windowed = plan.windowed, headlessDemo = plan.headlessDemo;
+  const display::OutputMode output = plan.output;
 
   app::ViewerConfig config;
   config.mapDirectory = options.mapDirectory;
