@@ -1,7 +1,10 @@
 // The viewer's command line. With no option the viewer does what it always did.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "stereo/parallax_budget.h"
 
 namespace app {
 
@@ -19,6 +22,11 @@ struct CommandLine {
   long passes = 0;                  // 0: until Escape
   std::string traceFile;
   std::string snapshotDirectory;
+  std::string scene;  // with --demo; empty: the demo's own
+  bool comfort = false;
+  std::optional<stereo::ParallaxBudget> budget;  // with --comfort; its screen width comes from below
+  std::optional<double> screenWidthMm;
+  bool holdWhenUnsure = false;
 
   bool cameraFiles() const { return !leftFile.empty(); }
 };

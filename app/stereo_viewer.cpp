@@ -34,7 +34,9 @@ StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
     : windowSystem_(std::move(platform.windows)),
       displays_(std::move(platform.displays)),
       capture_(std::move(platform.cameras)),
-      config_(std::move(config)) {}
+      config_(std::move(config)) {
+  pipeline_.SetConvergenceOptions(config_.convergence);
+}
 
 StereoViewer::~StereoViewer() {
   Shutdown();

@@ -21,10 +21,11 @@ struct Platform {
 };
 
 struct ViewerConfig {
-  std::string mapDirectory;       // where "mx1.xml" and friends are read; empty: the working directory
-  bool identityMaps = false;      // no map files: rectification leaves frames as they are
-  long maxPasses = 0;             // end after this many frame steps, as if Escape had been pressed; 0: never
-  std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
+  std::string mapDirectory;                // where "mx1.xml" and friends are read; empty: the working directory
+  bool identityMaps = false;               // no map files: rectification leaves frames as they are
+  long maxPasses = 0;                      // end after this many frame steps, as if Escape had been pressed; 0: never
+  std::string snapshotDirectory;           // where the last views are written at exit; empty: nowhere
+  stereo::ConvergenceOptions convergence;  // beyond following the dominant disparity: nothing by default
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";

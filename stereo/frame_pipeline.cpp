@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "stereo/dominant_disparity.h"
+#include "stereo/match_confidence.h"
 #include "stereo/rectification_maps.h"
 
 namespace stereo {
@@ -118,7 +119,8 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
 
   int d = DominantDisparity(disparity_, n);
   if (d > kDisparityBound) d = kDisparityBound;
-  int v = ConvergenceFollower(follower_, d);
+  const int target = options_.comfort || options_.holdWhenUnsure ? Target(d, newFrame1 || newFrame2) : d;
+  int v = ConvergenceFollower(follower_, target);
   if (v < kFollowerFloor) v = kFollowerFloor;
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
   const int h = v / 2;
@@ -129,10 +131,45 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   record_.newFrame[0] = newFrame1;
   record_.newFrame[1] = newFrame2;
   record_.dominant = d;
+  record_.target = target;
   record_.follower = v;
   record_.cropX[0] = crop_[0].x;
   record_.cropX[1] = crop_[1].x;
+  if (options_.comfort) RecordParallax();
   return record_;
+}
+
+int FramePipeline::Target(int d, bool newFrames) {
+  if (options_.comfort) {
+    // The frames only change with a new one, and the disparities with them; the columns shown move
+    // with the crops on every pass.
+    if (newFrames || record_.passes == 0) coarse_.Match(frame_[0], frame_[1], crop_[0].y, crop_[0].height);
+    depth_ = coarse_.Range(crop_[0].x, crop_[0].width);
+  }
+  const bool unsure = options_.holdWhenUnsure && Unsure(MeasureSquare(disparity_, matcher_->getNumDisparities()));
+  if (unsure && sureTarget_) return *sureTarget_;
+  int target = d;
+  if (options_.comfort && depth_.known)
+    target = BudgetTarget(d, BudgetLimits(options_.budget, depth_.nearest, depth_.farthest, crop_[0].width),
+                          record_.follower);
+  if (!unsure) sureTarget_ = target;
+  return target;
+}
+
+void FramePipeline::RecordParallax() {
+  ComfortRecord& comfort = record_.comfort;
+  comfort = ComfortRecord{};
+  if (!depth_.known) return;
+  comfort.known = true;
+  comfort.nearest = depth_.nearest;
+  comfort.farthest = depth_.farthest;
+  const double width = crop_[0].width;
+  const double nearPx = ScreenParallax(depth_.nearest, crop_[0].x, crop_[1].x);
+  const double farPx = ScreenParallax(depth_.farthest, crop_[0].x, crop_[1].x);
+  comfort.parallaxNearPct = 100.0 * nearPx / width;
+  comfort.parallaxFarPct = 100.0 * farPx / width;
+  comfort.parallaxNearMm = options_.budget.screenWidthMm * nearPx / width;
+  comfort.parallaxFarMm = options_.budget.screenWidthMm * farPx / width;
 }
 
 cv::Mat FramePipeline::View(int side) const {

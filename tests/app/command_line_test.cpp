@@ -1,4 +1,6 @@
 // The viewer's command line: what each option sets, bad input refused with its one line, the help.
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
@@ -32,6 +34,18 @@ TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
   ASSERT_TRUE(Parse({"--identity-maps", "--demo", "--windowed", "--help", "--passes", "+7"}, &other, &error)) << error;
   EXPECT_TRUE(other.identityMaps && other.demo && other.windowed && other.help);
   EXPECT_EQ(other.passes, 7);
+  EXPECT_FALSE(other.comfort || other.holdWhenUnsure || other.budget || other.screenWidthMm || !other.scene.empty());
+  app::CommandLine comfort;
+  ASSERT_TRUE(Parse({"--demo", "--scene", "crossing", "--comfort", "--budget", "2.5,1,3", "--screen-width", "1200",
+                     "--hold-when-unsure"},
+                    &comfort, &error))
+      << error;
+  EXPECT_EQ(comfort.scene, "crossing");
+  EXPECT_TRUE(comfort.comfort && comfort.holdWhenUnsure);
+  ASSERT_TRUE(comfort.budget && comfort.screenWidthMm);
+  EXPECT_EQ(std::tuple(comfort.budget->behindPct, comfort.budget->inFrontPct, comfort.budget->totalPct),
+            std::tuple(2.5, 1.0, 3.0));
+  EXPECT_EQ(*comfort.screenWidthMm, 1200);
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
@@ -53,6 +67,22 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
       {{"--windowed", "--headless"}, "--headless and --windowed cannot go together"},
       {{"--windowed", "--headless", "--bogus"}, "unknown option '--bogus' (see --help)"},
       {{"--passes", "0", "--bogus"}, "--passes needs a positive whole number, not '0'"},
+      {{"--demo", "--scene", "Demo"},
+       "--scene needs a scene name (demo, depth-step, crossing, textureless, two-depths, approach), not 'Demo'"},
+      {{"--scene", "crossing"}, "--scene needs --demo"},
+      {{"--budget", "2,1,3"}, "--budget needs --comfort"},
+      {{"--screen-width", "900"}, "--screen-width needs --comfort"},
+      {{"--comfort", "--budget", "2,-1,3"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,-1,3'"},
+      {{"--comfort", "--budget", "2,1"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1'"},
+      {{"--comfort", "--budget", "2,1,300"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1,300'"},
+      {{"--comfort", "--budget", "2,1,3,"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1,3,'"},
+      {{"--comfort", "--screen-width", "nan"},
+       "--screen-width needs a width in millimetres (above 0, at most 100000), not 'nan'"},
+      {{"--comfort", "--screen-width"}, "--screen-width needs a width in millimetres (above 0, at most 100000)"},
   };
   for (const auto& [args, expected] : bad) {
     app::CommandLine options;
@@ -70,7 +100,8 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   std::size_t previous = 0;
   for (const char* option : {"--help ", "--version ", "--list-cameras ", "--verbose ", "--maps DIR ",
                              "--identity-maps ", "--camera-files LEFT RIGHT ", "--demo ", "--windowed ", "--headless ",
-                             "--passes N ", "--trace FILE ", "--snapshot DIR "}) {
+                             "--passes N ", "--trace FILE ", "--snapshot DIR ", "--scene NAME ", "--comfort ",
+                             "--budget B,F,T ", "--screen-width MM ", "--hold-when-unsure "}) {
     const std::size_t at = help.find("\n  " + std::string(option));
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";

@@ -1,0 +1,87 @@
+#include "stereo/coarse_depth.h"
+
+#include <algorithm>
+
+namespace stereo {
+
+namespace {
+
+// The value below which `percent` of the counted values lie (the histogram's bin index).
+int Percentile(const std::array<int32_t, kCoarseDisparities * 16>& histogram, long total, double percent) {
+  const long wanted = static_cast<long>(static_cast<double>(total) * percent / 100.0);
+  long seen = 0;
+  for (std::size_t bin = 0; bin < histogram.size(); ++bin) {
+    seen += histogram[bin];
+    if (seen > wanted) return static_cast<int>(bin);
+  }
+  return static_cast<int>(histogram.size()) - 1;
+}
+
+// Grey, a quarter of the width (each pixel the mean of four) and an eighth of the height (two rows
+// of every eight): disparities lie along the rows, so the columns keep the finer grain. Reads a
+// sixth of the frame's bytes, far less than a colour conversion and a resize of the whole. The
+// first kCoarseDisparities columns stay black: the matcher cannot search left of its images, and
+// with them the points near the left edge of the frame are searched all the same.
+void Shrink(const cv::Mat& bgr, cv::Mat* small) {
+  small->create(bgr.rows / kCoarseRowStep, kCoarseDisparities + bgr.cols / kCoarseScale, CV_8UC1);
+  (*small)(cv::Rect(0, 0, kCoarseDisparities, small->rows)).setTo(0);
+  for (int r = 0; r < small->rows; ++r) {
+    const uint8_t* a = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2 - 1);
+    const uint8_t* b = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2);
+    uint8_t* out = small->ptr<uint8_t>(r) + kCoarseDisparities;
+    for (int c = kCoarseDisparities; c < small->cols; ++c, a += 3 * kCoarseScale, b += 3 * kCoarseScale) {
+      int sum = 0;  // blue + 2 green + red, over the pixels of both rows
+      for (int k = 0; k < 3 * kCoarseScale; k += 3)
+        sum += a[k] + 2 * a[k + 1] + a[k + 2] + b[k] + 2 * b[k + 1] + b[k + 2];
+      *out++ = static_cast<uint8_t>(sum / (8 * kCoarseScale));
+    }
+  }
+}
+
+}  // namespace
+
+CoarseDepth::CoarseDepth() : matcher_(cv::StereoBM::create(kCoarseDisparities, kCoarseBlock)) {
+  matcher_->setPreFilterType(cv::StereoBM::PREFILTER_NORMALIZED_RESPONSE);
+  matcher_->setPreFilterSize(9);
+  matcher_->setPreFilterCap(31);
+  matcher_->setTextureThreshold(10);
+  matcher_->setUniquenessRatio(15);
+  matcher_->setSpeckleWindowSize(0);
+}
+
+void CoarseDepth::Match(const cv::Mat& left, const cv::Mat& right, int top, int height) {
+  const cv::Rect rows(0, top, left.cols, height);
+  Shrink(left(rows), &small_[0]);
+  Shrink(right(rows), &small_[1]);
+  disparity_.create(small_[0].size(), CV_16SC1);
+  matcher_->compute(small_[0], small_[1], disparity_);
+}
+
+DepthEstimate CoarseDepth::Range(int left, int width) {
+  histogram_.fill(0);
+  // Half a block in from either edge: a block reaching past the shown part may straddle the black
+  // border of a rectified frame, whose edge matches any other edge.
+  const int margin = kCoarseBlock / 2;
+  const int first = kCoarseDisparities + left / kCoarseScale + margin;
+  const int last = std::min(disparity_.cols, kCoarseDisparities + (left + width) / kCoarseScale - margin);
+  long valid = 0;
+  for (int r = 0; r < disparity_.rows; ++r) {
+    const int16_t* row = disparity_.ptr<int16_t>(r);
+    for (int c = first; c < last; ++c) {
+      // Invalid points are marked below zero; nothing can reach the top bin's end.
+      if (row[c] < 0 || row[c] >= static_cast<int>(histogram_.size())) continue;
+      ++histogram_[row[c]];
+      ++valid;
+    }
+  }
+  DepthEstimate estimate;
+  estimate.validShare = static_cast<double>(valid) / std::max(1, (last - first) * disparity_.rows);
+  if (estimate.validShare < kCoarseMinValidShare) return estimate;
+  estimate.known = true;
+  const double toFrame = static_cast<double>(kCoarseScale) / 16.0;
+  estimate.nearest = Percentile(histogram_, valid, kNearPercentile) * toFrame;
+  estimate.farthest = Percentile(histogram_, valid, kFarPercentile) * toFrame;
+  return estimate;
+}
+
+}  // namespace stereo
