@@ -17,24 +17,32 @@ int Percentile(const std::array<int32_t, kCoarseDisparities * 16>& histogram, lo
   return static_cast<int>(histogram.size()) - 1;
 }
 
-// Grey, a quarter of the width (each pixel the mean of four) and an eighth of the height (two rows
-// of every eight): disparities lie along the rows, so the columns keep the finer grain. Reads a
-// sixth of the frame's bytes, far less than a colour conversion and a resize of the whole. The
-// first kCoarseDisparities columns stay black: the matcher cannot search left of its images, and
-// with them the points near the left edge of the frame are searched all the same.
+constexpr int kBorder = kCoarseBlock / 2;  // the matcher's blocks reach this far past a point
+
+// Grey, a quarter of the width (each pixel the mean of four) and a kCoarseRowStep-th of the height
+// (two rows of every step): disparities lie along the rows, so the columns keep the finer grain.
+// Reads a small part of the frame's bytes, far less than a colour conversion and a resize of the
+// whole. The matcher leaves points without a full block around them unmatched, so the first
+// kCoarseDisparities columns stay black (it cannot search left of its images) and the first and
+// last rows are repeated kBorder times: points at any edge of the frame are matched all the same.
 void Shrink(const cv::Mat& bgr, cv::Mat* small) {
-  small->create(bgr.rows / kCoarseRowStep, kCoarseDisparities + bgr.cols / kCoarseScale, CV_8UC1);
+  const int rows = bgr.rows / kCoarseRowStep;
+  small->create(rows + 2 * kBorder, kCoarseDisparities + bgr.cols / kCoarseScale, CV_8UC1);
   (*small)(cv::Rect(0, 0, kCoarseDisparities, small->rows)).setTo(0);
-  for (int r = 0; r < small->rows; ++r) {
+  for (int r = 0; r < rows; ++r) {
     const uint8_t* a = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2 - 1);
     const uint8_t* b = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2);
-    uint8_t* out = small->ptr<uint8_t>(r) + kCoarseDisparities;
+    uint8_t* out = small->ptr<uint8_t>(kBorder + r) + kCoarseDisparities;
     for (int c = kCoarseDisparities; c < small->cols; ++c, a += 3 * kCoarseScale, b += 3 * kCoarseScale) {
       int sum = 0;  // blue + 2 green + red, over the pixels of both rows
       for (int k = 0; k < 3 * kCoarseScale; k += 3)
         sum += a[k] + 2 * a[k + 1] + a[k + 2] + b[k] + 2 * b[k + 1] + b[k + 2];
       *out++ = static_cast<uint8_t>(sum / (8 * kCoarseScale));
     }
+  }
+  for (int r = 0; r < kBorder; ++r) {
+    small->row(kBorder).copyTo(small->row(r));
+    small->row(kBorder + rows - 1).copyTo(small->row(kBorder + rows + r));
   }
 }
 
@@ -59,13 +67,13 @@ void CoarseDepth::Match(const cv::Mat& left, const cv::Mat& right, int top, int 
 
 DepthEstimate CoarseDepth::Range(int left, int width) {
   histogram_.fill(0);
-  // Half a block in from either edge: a block reaching past the shown part may straddle the black
+  // Half a block in from either side: a block reaching past the shown part may straddle the black
   // border of a rectified frame, whose edge matches any other edge.
-  const int margin = kCoarseBlock / 2;
-  const int first = kCoarseDisparities + left / kCoarseScale + margin;
-  const int last = std::min(disparity_.cols, kCoarseDisparities + (left + width) / kCoarseScale - margin);
+  const int first = kCoarseDisparities + left / kCoarseScale + kBorder;
+  const int last = std::min(disparity_.cols, kCoarseDisparities + (left + width) / kCoarseScale - kBorder);
   long valid = 0;
-  for (int r = 0; r < disparity_.rows; ++r) {
+  const int rows = std::max(0, disparity_.rows - 2 * kBorder);
+  for (int r = kBorder; r < kBorder + rows; ++r) {
     const int16_t* row = disparity_.ptr<int16_t>(r);
     for (int c = first; c < last; ++c) {
       // Invalid points are marked below zero; nothing can reach the top bin's end.
@@ -75,7 +83,7 @@ DepthEstimate CoarseDepth::Range(int left, int width) {
     }
   }
   DepthEstimate estimate;
-  estimate.validShare = static_cast<double>(valid) / std::max(1, (last - first) * disparity_.rows);
+  estimate.validShare = static_cast<double>(valid) / std::max(1, (last - first) * rows);
   if (estimate.validShare < kCoarseMinValidShare) return estimate;
   estimate.known = true;
   const double toFrame = static_cast<double>(kCoarseScale) / 16.0;

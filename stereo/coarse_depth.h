@@ -12,7 +12,7 @@
 namespace stereo {
 
 inline constexpr int kCoarseScale = 4;           // the width shrunk by this
-inline constexpr int kCoarseRowStep = 8;         // one row of the small images for so many of the frame's
+inline constexpr int kCoarseRowStep = 16;        // one row of the small images for so many of the frame's
 inline constexpr int kCoarseDisparities = 48;    // at the small size: 192 pixels of the frames
 inline constexpr int kCoarseBlock = 9;           // block side at the small size
 inline constexpr double kNearPercentile = 98.0;  // of the valid disparities: a few stray matches do not count

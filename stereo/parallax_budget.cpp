@@ -26,9 +26,13 @@ ConvergenceLimits BudgetLimits(const ParallaxBudget& budget, double nearest, dou
 int BudgetTarget(int wanted, const ConvergenceLimits& limits, int follower) {
   const int deadBand = static_cast<int>(kFollowerDeadBand);
   const int nearest = limits.feasible ? std::clamp(wanted, limits.lowest, limits.highest) : limits.highest;
-  if (follower > limits.highest) return std::max(limits.lowest, std::min(nearest, limits.highest - deadBand));
-  if (follower < limits.lowest) return std::min(limits.highest, std::max(nearest, limits.lowest + deadBand));
-  return nearest;
+  if (follower >= limits.lowest && follower <= limits.highest) return nearest;
+  // The follower stops as soon as it is within its dead band of the target. A target a dead band
+  // inside the limits makes it stop inside them; where they are narrower than that, a target just
+  // beyond its dead band moves it a little at a time (or at once onto that target) until it is in.
+  if (follower < limits.lowest)
+    return std::min(std::max(nearest, limits.lowest + deadBand), std::max(limits.highest, follower + deadBand + 1));
+  return std::max(std::min(nearest, limits.highest - deadBand), std::min(limits.lowest, follower - deadBand - 1));
 }
 
 }  // namespace stereo

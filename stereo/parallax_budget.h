@@ -30,8 +30,8 @@ ConvergenceLimits BudgetLimits(const ParallaxBudget& budget, double nearest, dou
 
 // The follower's target for a pass: the value nearest `wanted` within the limits (the far limit
 // when the budget cannot be kept). The follower rests anywhere within its dead band of the target,
-// so while `follower` (its current value) is outside the limits the target lies a dead band inside
-// them, wherever they are wide enough: it comes to rest inside, not at the edge it came from.
+// so while `follower` (its current value) is outside the limits the target is chosen to bring it to
+// rest inside them, not at the edge it came from.
 int BudgetTarget(int wanted, const ConvergenceLimits& limits, int follower);
 
 }  // namespace stereo

@@ -95,7 +95,7 @@ SceneScript DepthStep() {
   SceneScript s = Named("depth-step");
   s.backgroundDisparity = 30;
   // A bar along the bottom of the view stays in front; the centre object steps back and forth.
-  s.objects.push_back(Object({1000, 120}, {60, 170, 90}, {Still(512, 690, 48)}));
+  s.objects.push_back(Object({1000, 120}, {60, 170, 90}, {Still(512, 690, 46)}));
   SceneObject centre =
       Object({360, 360}, {40, 120, 220},
              {{0, 512, 384, 44}, {4, 512, 384, 44}, {4, 512, 384, 32}, {8, 512, 384, 32}, {8, 512, 384, 44}});

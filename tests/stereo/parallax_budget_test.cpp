@@ -22,6 +22,8 @@ TEST(ParallaxBudget, TheFollowerComesToRestInsideTheBudget) {
       {"far limit, from below", 42, 24, 42, 28, 0, true},
       {"far limit, from above", 42, 24, 42, 60, 0, true},
       {"narrow: 18 of 24 pixels used", 48, 30, 48, 48, 0, true},
+      {"narrower than the dead band, from below", 48.5, 29.75, 44, 44, 0, true},
+      {"narrower than the dead band, from above", 48.5, 29.75, 44, 56, 0, true},
       {"far limit of 65 mm on a 5 m screen", 44, 30, 44, 44, 5000, true},
       {"too deep: the far limit wins", 150, 12, 150, 150, 0, false},
       {"too deep, from below", 150, 12, 20, 20, 0, false},
