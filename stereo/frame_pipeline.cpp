@@ -119,7 +119,7 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
 
   int d = DominantDisparity(disparity_, n);
   if (d > kDisparityBound) d = kDisparityBound;
-  const int target = options_.comfort || options_.holdWhenUnsure ? Target(d, newFrame1 || newFrame2) : d;
+  const int target = options_.comfort || options_.holdWhenUnsure ? Target(d, newFrame1, newFrame2) : d;
   int v = ConvergenceFollower(follower_, target);
   if (v < kFollowerFloor) v = kFollowerFloor;
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
@@ -139,11 +139,17 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   return record_;
 }
 
-int FramePipeline::Target(int d, bool newFrames) {
+int FramePipeline::Target(int d, bool newFrame1, bool newFrame2) {
   if (options_.comfort) {
-    // The frames only change with a new one, and the disparities with them; the columns shown move
-    // with the crops on every pass.
-    if (newFrames || record_.passes == 0) coarse_.Match(frame_[0], frame_[1], crop_[0].y, crop_[0].height);
+    // Matched again once both sides have a new frame: the cameras are not synchronised, and a frame of
+    // one beside an older one of the other would show a moving object at a wrong depth. The columns
+    // shown move with the crops on every pass.
+    unmatched_[0] |= newFrame1;
+    unmatched_[1] |= newFrame2;
+    if ((unmatched_[0] && unmatched_[1]) || record_.passes == 0) {
+      coarse_.Match(frame_[0], frame_[1], crop_[0].y, crop_[0].height);
+      unmatched_[0] = unmatched_[1] = false;
+    }
     depth_ = coarse_.Range(crop_[0].x, crop_[0].width);
   }
   const bool unsure = options_.holdWhenUnsure && Unsure(MeasureSquare(disparity_, matcher_->getNumDisparities()));

@@ -92,7 +92,7 @@ class FramePipeline {
 
  private:
   // The follower's target for the dominant disparity `d` under the options.
-  int Target(int d, bool newFrames);
+  int Target(int d, bool newFrame1, bool newFrame2);
   void RecordParallax();
 
   cv::Ptr<cv::StereoBM> matcher_;
@@ -109,7 +109,8 @@ class FramePipeline {
   ConvergenceOptions options_;
   CoarseDepth coarse_;
   DepthEstimate depth_;
-  std::optional<int> sureTarget_;  // the target of the last pass the matching could be trusted on
+  bool unmatched_[2] = {false, false};  // a side's frame changed since the coarse estimate last matched
+  std::optional<int> sureTarget_;       // the target of the last pass the matching could be trusted on
 };
 
 }  // namespace stereo

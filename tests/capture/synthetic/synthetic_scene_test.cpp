@@ -45,11 +45,4 @@ TEST_P(EveryScene, ViewsDifferByTheDisparityOfWhatTheyShow) {
 
 INSTANTIATE_TEST_SUITE_P(Named, EveryScene, testing::ValuesIn(capture::SceneNames()));
 
-TEST(SyntheticScene, OnlyItsOwnNamesAreScenes) {
-  capture::SceneScript script;
-  EXPECT_TRUE(capture::NamedScene("", &script));
-  EXPECT_EQ(script.name, "demo");
-  EXPECT_FALSE(capture::NamedScene("Demo", &script));
-}
-
 }  // namespace
