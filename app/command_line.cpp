@@ -143,7 +143,7 @@ class Declarations {
   }
 
   // Takes values that `valid` accepts; others are reported with this program's wording.
-  CLI::Validator Checked(std::function<bool(const std::string&)> valid) {
+  CLI::Validator Checked(const std::function<bool(const std::string&)>& valid) {
     return CLI::Validator(
         [this, valid](std::string& value) -> std::string {
           if (valid(value)) return {};

@@ -7,7 +7,7 @@ namespace stereo {
 namespace {
 
 // The value below which `percent` of the counted values lie (the histogram's bin index).
-int Percentile(const std::array<int32_t, kCoarseDisparities * 16>& histogram, long total, double percent) {
+int Percentile(const std::array<int32_t, kCoarseBins>& histogram, long total, double percent) {
   const long wanted = static_cast<long>(static_cast<double>(total) * percent / 100.0);
   long seen = 0;
   for (std::size_t bin = 0; bin < histogram.size(); ++bin) {
@@ -33,10 +33,10 @@ void Shrink(const cv::Mat& bgr, cv::Mat* small) {
     const uint8_t* a = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2 - 1);
     const uint8_t* b = bgr.ptr<uint8_t>(kCoarseRowStep * r + kCoarseRowStep / 2);
     uint8_t* out = small->ptr<uint8_t>(kBorder + r) + kCoarseDisparities;
-    for (int c = kCoarseDisparities; c < small->cols; ++c, a += 3 * kCoarseScale, b += 3 * kCoarseScale) {
+    constexpr int kBytes = 3 * kCoarseScale;  // of the pixels one small pixel stands for
+    for (int c = kCoarseDisparities; c < small->cols; ++c, a += kBytes, b += kBytes) {
       int sum = 0;  // blue + 2 green + red, over the pixels of both rows
-      for (int k = 0; k < 3 * kCoarseScale; k += 3)
-        sum += a[k] + 2 * a[k + 1] + a[k + 2] + b[k] + 2 * b[k + 1] + b[k + 2];
+      for (int k = 0; k < kBytes; k += 3) sum += a[k] + 2 * a[k + 1] + a[k + 2] + b[k] + 2 * b[k + 1] + b[k + 2];
       *out++ = static_cast<uint8_t>(sum / (8 * kCoarseScale));
     }
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include <opencv2/calib3d.hpp>
@@ -20,6 +21,9 @@ inline constexpr double kFarPercentile = 2.0;
 // Below this share of valid disparities in the shown part the estimate is not trusted (a blank or
 // dark view gives a few scattered matches at best).
 inline constexpr double kCoarseMinValidShare = 0.10;
+
+// One bin per sixteenth of a small pixel, the matcher's unit.
+inline constexpr std::size_t kCoarseBins = static_cast<std::size_t>(kCoarseDisparities) * 16;
 
 struct DepthEstimate {
   bool known = false;  // false: too few valid disparities to say
@@ -45,7 +49,7 @@ class CoarseDepth {
   cv::Ptr<cv::StereoBM> matcher_;
   cv::Mat small_[2];
   cv::Mat disparity_;  // CV_16SC1, sixteenths of a small pixel
-  std::array<int32_t, kCoarseDisparities * 16> histogram_{};
+  std::array<int32_t, kCoarseBins> histogram_{};
 };
 
 }  // namespace stereo

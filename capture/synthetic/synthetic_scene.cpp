@@ -71,7 +71,7 @@ void Paste(const cv::Mat& look, cv::Point at, cv::Mat* image) {
   look(seen - at).copyTo((*image)(seen));
 }
 
-SceneObject Object(cv::Size size, cv::Scalar tint, std::vector<Keyframe> path) {
+SceneObject Object(cv::Size size, const cv::Scalar& tint, std::vector<Keyframe> path) {
   SceneObject object;
   object.size = size;
   object.tint = tint;
@@ -107,9 +107,13 @@ SceneScript DepthStep() {
 SceneScript Crossing() {
   SceneScript s = Named("crossing");
   s.backgroundDisparity = 30;
-  s.seconds = 14;
-  // Slowly enough (4 pixels a frame) that frames the cameras took a frame apart still match.
-  s.objects.push_back(Object({260, 320}, {200, 80, 160}, {{1, -150, 384, 42}, {13, 1174, 384, 42}}));
+  s.seconds = 15;
+  // It comes into view at the left and leaves it at the right, slowly enough (a little over 2 pixels a
+  // frame) that frames the two cameras took a frame or two apart still give it about its disparity.
+  SceneObject crossing = Object({260, 320}, {200, 80, 160}, {{1, 100, 384, 42}, {13, 924, 384, 42}});
+  crossing.from = 1;
+  crossing.until = 13;
+  s.objects.push_back(crossing);
   return s;
 }
 
