@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -11,7 +12,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/comfort_options.h"
 #include "app/control_channel.h"
+#include "capture/synthetic/synthetic_scene.h"
 
 namespace app {
 
@@ -115,6 +118,28 @@ class Declarations {
           "FIFO", "a named pipe");
     app_.add_flag("--vsync", o->vsync, "presents wait for the display's refresh: frame steps at its rate");
     app_.footer(std::string("\nKeys while running:\n") + kKeysHelp);
+    std::string scenes;
+    for (const std::string& name : capture::SceneNames()) scenes += (scenes.empty() ? "" : ", ") + name;
+    Value(app_.add_option("--scene", o->scene, "with --demo, what the synthetic cameras show:\n" + scenes)
+              ->transform(OneOf(capture::SceneNames())),
+          "NAME", "a scene name (" + scenes + ")");
+    app_.add_flag("--comfort", o->comfort,
+                  "keep what is shown within a parallax budget; the trace gets\n"
+                  "near,far,parallax_near_pct,parallax_far_pct,clamped");
+    Value(app_.add_option_function<std::string>(
+                  "--budget", [o](const std::string& text) { o->budget = ReadBudget(text); },
+                  "with --comfort, the parallax allowed behind the screen, in front of it and in\n"
+                  "all, in per cent of the view width (default 2,1,3)")
+              ->transform(Checked([](const std::string& text) { return ReadBudget(text).has_value(); })),
+          "B,F,T", "three per cent figures B,F,T (each above 0, at most 100)");
+    Value(app_.add_option_function<std::string>(
+                  "--screen-width", [o](const std::string& text) { o->screenWidthMm = ReadScreenWidth(text); },
+                  "with --comfort, the width the views are shown at: at most 65 mm behind the\n"
+                  "screen, and the trace gets parallax_near_mm,parallax_far_mm")
+              ->transform(Checked([](const std::string& text) { return ReadScreenWidth(text).has_value(); })),
+          "MM", "a width in millimetres (above 0, at most 100000)");
+    app_.add_flag("--hold-when-unsure", o->holdWhenUnsure,
+                  "keep the follower's target while the centre matches too little or has no clear peak");
   }
 
   bool Parse(int argc, const char* const* argv, std::string* error) {
@@ -174,7 +199,7 @@ class Declarations {
   }
 
   // A value `valid` refuses is named in the error ("--output needs one of ..., not 'x'").
-  CLI::Validator Checked(bool (*valid)(const std::string&)) {
+  CLI::Validator Checked(const std::function<bool(const std::string&)>& valid) {
     return CLI::Validator(
         [this, valid](std::string& value) -> std::string {
           if (valid(value)) return {};
@@ -182,6 +207,10 @@ class Declarations {
           return "not valid";
         },
         "");
+  }
+
+  CLI::Validator OneOf(const std::vector<std::string>& names) {
+    return Checked([names](const std::string& value) { return std::count(names.begin(), names.end(), value) > 0; });
   }
 
   // The library names the option its error is about first ("--passes: ..."); users read this program's
@@ -215,6 +244,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* options, s
     return fail("--maps and --identity-maps cannot go together");
   if (options->demo && options->cameraFiles()) return fail("--demo and --camera-files cannot go together");
   if (options->headless && options->windowed) return fail("--headless and --windowed cannot go together");
+  if (!options->scene.empty() && !options->demo) return fail("--scene needs --demo");
+  if (options->budget && !options->comfort) return fail("--budget needs --comfort");
+  if (options->screenWidthMm && !options->comfort) return fail("--screen-width needs --comfort");
   *error = stereo::CheckGeometry(options->geometry);
   return error->empty();
 }

@@ -1,11 +1,13 @@
 // The viewer's command line. With no option the viewer does what it always did.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "display/output_modes.h"
 #include "stereo/geometry.h"
 #include "stereo/mirror.h"
+#include "stereo/parallax_budget.h"
 
 namespace app {
 
@@ -30,6 +32,11 @@ struct CommandLine {
   stereo::Mirror flipLeft = stereo::Mirror::None, flipRight = stereo::Mirror::None;
   std::string controlPipe;
   bool vsync = false;
+  std::string scene;  // with --demo; empty: the demo's own
+  bool comfort = false;
+  std::optional<stereo::ParallaxBudget> budget;  // with --comfort; its screen width comes from below
+  std::optional<double> screenWidthMm;
+  bool holdWhenUnsure = false;
 
   bool cameraFiles() const { return !leftFile.empty(); }
 };

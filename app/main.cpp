@@ -10,6 +10,7 @@
 
 #include <SDL.h>
 
+#include "app/comfort_options.h"
 #include "app/command_line.h"
 #include "app/control_channel.h"
 #include "app/display_plan.h"
@@ -79,16 +80,18 @@ int main(int argc, char** argv) {
   config.swapEyes = options.swapEyes;
   config.mirror[0] = options.flipLeft;
   config.mirror[1] = options.flipRight;
+  config.convergence = app::ConvergenceOf(options);
   if (headlessDemo && config.snapshotDirectory.empty())
     config.snapshotDirectory = (std::filesystem::temp_directory_path() / "stereo-viewer-demo").string();
 
   app::Platform platform;
   std::shared_ptr<capture::SyntheticScene> scene;
   if (options.demo) {
-    capture::SceneSettings settings;
-    settings.width = options.geometry.frame.width;
-    settings.height = options.geometry.frame.height;
-    scene = std::make_shared<capture::SyntheticScene>(settings);
+    capture::SceneScript script;
+    capture::NamedScene(options.scene, &script);  // the command line took only names it has
+    script.width = options.geometry.frame.width;
+    script.height = options.geometry.frame.height;
+    scene = std::make_shared<capture::SyntheticScene>(script);
     platform.cameras = capture::MakeSyntheticBackend(scene);
   } else if (options.cameraFiles()) {
     platform.cameras = capture::MakeFileBackend(options.leftFile, options.rightFile, options.geometry.frame, &error);
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
   }
 
   app::TraceWriter trace;
-  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error)) return Fail(error);
+  const app::TraceColumns columns{options.comfort, options.screenWidthMm.has_value()};
+  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error, columns)) return Fail(error);
 
   const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<app::ProgressReport> progress;
@@ -120,7 +124,7 @@ int main(int argc, char** argv) {
     std::function<int()> truth;
     if (scene)
       truth = [scene, start] {
-        return scene->ObjectDisparity(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        return scene->CentreDisparity(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
       };
     progress = std::make_unique<app::ProgressReport>(truth);
   }

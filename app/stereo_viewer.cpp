@@ -61,7 +61,9 @@ StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
       capture_(std::move(platform.cameras)),
       pipeline_(config.geometry),
       config_(std::move(config)),
-      control_(std::move(platform.control)) {}
+      control_(std::move(platform.control)) {
+  pipeline_.SetConvergenceOptions(config_.convergence);
+}
 
 StereoViewer::~StereoViewer() {
   Shutdown();

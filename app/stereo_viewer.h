@@ -34,6 +34,7 @@ struct ViewerConfig {
   display::OutputMode output = display::OutputMode::Dual;
   bool swapEyes = false;                                                    // side 1 shows camera 1, side 2 camera 0
   stereo::Mirror mirror[2] = {stereo::Mirror::None, stereo::Mirror::None};  // per side, before rectification
+  stereo::ConvergenceOptions convergence;  // beyond following the dominant disparity: nothing by default
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";

@@ -8,6 +8,12 @@
 
 namespace app {
 
+// Columns beyond the usual ones, each set only when its option is on.
+struct TraceColumns {
+  bool comfort = false;      // near,far,parallax_near_pct,parallax_far_pct,clamped
+  bool millimetres = false;  // then parallax_near_mm,parallax_far_mm
+};
+
 class TraceWriter {
  public:
   TraceWriter() = default;
@@ -16,14 +22,15 @@ class TraceWriter {
   TraceWriter& operator=(const TraceWriter&) = delete;
 
   // Creates the file and writes the header line; false with `error` when it cannot.
-  bool Open(const std::string& path, std::string* error);
+  bool Open(const std::string& path, std::string* error, TraceColumns columns = {});
   // Writes the line of a pass if the record is of a pass not written yet.
   void Write(const stereo::FrameStepRecord& record);
 
-  static std::string Header();
-  static std::string Line(const stereo::FrameStepRecord& record);
+  static std::string Header(TraceColumns columns = {});
+  static std::string Line(const stereo::FrameStepRecord& record, TraceColumns columns = {});
 
  private:
+  TraceColumns columns_;
   std::FILE* file_ = nullptr;
   long lastPass_ = 0;
 };

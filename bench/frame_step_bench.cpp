@@ -1,6 +1,9 @@
 // One pass of the frame pipeline and the display pair (off-screen displays, fake cameras), against
 // the same work done the obvious way (whole-frame remaps into scratch images, a fresh matcher, crops
-// copied into a back buffer), measured in one run. Also counts heap allocations per pass.
+// copied into a back buffer), measured in one run. Also counts heap allocations per pass. The
+// Comfort runs add what --comfort and --hold-when-unsure cost: the coarse estimate of near and far
+// over the whole view (on a new frame; otherwise only the count over the columns shown), the budget
+// and the confidence of the centre square.
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +14,9 @@
 
 #include "display/display_pair.h"
 #include "display/offscreen/offscreen_display.h"
+#include "stereo/coarse_depth.h"
 #include "stereo/frame_pipeline.h"
+#include "stereo/rectification_maps.h"
 #include "testing/stereo_rig.h"
 
 // Every allocation of the process passes through here, so a pass's allocations can be counted.
@@ -70,7 +75,8 @@ void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames) {
 
 // The viewer's pass without the device checks (the off-screen devices are never lost).
 struct Pass {
-  Pass() : displays(display::MakeOffscreenDisplayDriver()) {
+  explicit Pass(stereo::ConvergenceOptions options = {}) : displays(display::MakeOffscreenDisplayDriver()) {
+    pipeline.SetConvergenceOptions(options);
     pipeline.UseIdentityMaps();
     for (int side = 0; side < 2; ++side) {
       pipeline.CreateFrame(side);
@@ -87,9 +93,9 @@ struct Pass {
   display::DisplayPair displays;
 };
 
-void FrameStep(benchmark::State& state, bool newFrames) {
+void FrameStep(benchmark::State& state, bool newFrames, stereo::ConvergenceOptions options = {}) {
   StereoRig rig;
-  Pass pass;
+  Pass pass(options);
   for (int warm = 0; warm < 3; ++warm) {
     rig.DeliverSample(0, TheInputs().bottomUp[0]);
     rig.DeliverSample(1, TheInputs().bottomUp[1]);
@@ -129,14 +135,38 @@ void Baseline(benchmark::State& state, bool newFrames) {
   state.counters["allocs_per_pass"] = static_cast<double>(counted) / static_cast<double>(passes);
 }
 
+// The coarse estimate alone, on a new pair of frames: what --comfort adds to a pass that brings one.
+void BM_CoarseEstimate(benchmark::State& state) {
+  cv::Mat frames[2];
+  testkit::TexturedPair(64, &frames[0], &frames[1]);
+  stereo::CoarseDepth coarse;
+  const stereo::Geometry g;
+  const cv::Rect shown(cv::Point(g.CropCentreX() + 32, g.CropY()), g.view);
+  for (auto _ : state) {
+    coarse.Match(frames[0], frames[1], shown.y, shown.height);
+    benchmark::DoNotOptimize(coarse.Range(shown.x, shown.width));
+  }
+}
+
+stereo::ConvergenceOptions Comfort() {
+  stereo::ConvergenceOptions options;
+  options.comfort = options.holdWhenUnsure = true;
+  return options;
+}
+
 void BM_FrameStep_TwoNewFrames(benchmark::State& state) { FrameStep(state, true); }
 void BM_FrameStep_NoNewFrame(benchmark::State& state) { FrameStep(state, false); }
+void BM_Comfort_TwoNewFrames(benchmark::State& state) { FrameStep(state, true, Comfort()); }
+void BM_Comfort_NoNewFrame(benchmark::State& state) { FrameStep(state, false, Comfort()); }
 void BM_Baseline_TwoNewFrames(benchmark::State& state) { Baseline(state, true); }
 void BM_Baseline_NoNewFrame(benchmark::State& state) { Baseline(state, false); }
 
+BENCHMARK(BM_CoarseEstimate)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_FrameStep_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Comfort_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FrameStep_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Comfort_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace

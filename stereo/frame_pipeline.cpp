@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "stereo/dominant_disparity.h"
+#include "stereo/match_confidence.h"
 #include "stereo/rectification_maps.h"
 
 namespace stereo {
@@ -136,7 +137,8 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
 
   int d = DominantDisparity(disparity_, n);
   if (d > geometry_.DisparityBound()) d = geometry_.DisparityBound();
-  int v = locked_ ? lockedValue_ : ConvergenceFollower(follower_, d);
+  const int target = options_.comfort || options_.holdWhenUnsure ? Target(d, newFrame1, newFrame2) : d;
+  int v = locked_ ? lockedValue_ : ConvergenceFollower(follower_, target);
   if (v < kFollowerFloor) v = kFollowerFloor;
   if (!locked_) lockedValue_ = v;
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
@@ -149,10 +151,51 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   record_.newFrame[0] = newFrame1;
   record_.newFrame[1] = newFrame2;
   record_.dominant = d;
+  record_.target = target;
   record_.follower = v;
   record_.cropX[0] = crop_[0].x;
   record_.cropX[1] = crop_[1].x;
+  if (options_.comfort) RecordParallax();
   return record_;
+}
+
+int FramePipeline::Target(int d, bool newFrame1, bool newFrame2) {
+  if (options_.comfort) {
+    // Matched again once both sides have a new frame: the cameras are not synchronised, and a frame of
+    // one beside an older one of the other would show a moving object at a wrong depth. The columns
+    // shown move with the crops on every pass.
+    unmatched_[0] |= newFrame1;
+    unmatched_[1] |= newFrame2;
+    if ((unmatched_[0] && unmatched_[1]) || record_.passes == 0) {
+      coarse_.Match(frame_[0], frame_[1], crop_[0].y, crop_[0].height);
+      unmatched_[0] = unmatched_[1] = false;
+    }
+    depth_ = coarse_.Range(crop_[0].x, crop_[0].width);
+  }
+  const bool unsure = options_.holdWhenUnsure && Unsure(MeasureSquare(disparity_, matcher_->getNumDisparities()));
+  if (unsure && sureTarget_) return *sureTarget_;
+  int target = d;
+  if (options_.comfort && depth_.known)
+    target = BudgetTarget(d, BudgetLimits(options_.budget, depth_.nearest, depth_.farthest, crop_[0].width),
+                          record_.follower);
+  if (!unsure) sureTarget_ = target;
+  return target;
+}
+
+void FramePipeline::RecordParallax() {
+  ComfortRecord& comfort = record_.comfort;
+  comfort = ComfortRecord{};
+  if (!depth_.known) return;
+  comfort.known = true;
+  comfort.nearest = depth_.nearest;
+  comfort.farthest = depth_.farthest;
+  const double width = crop_[0].width;
+  const double nearPx = ScreenParallax(depth_.nearest, crop_[0].x, crop_[1].x);
+  const double farPx = ScreenParallax(depth_.farthest, crop_[0].x, crop_[1].x);
+  comfort.parallaxNearPct = 100.0 * nearPx / width;
+  comfort.parallaxFarPct = 100.0 * farPx / width;
+  comfort.parallaxNearMm = options_.budget.screenWidthMm * nearPx / width;
+  comfort.parallaxFarMm = options_.budget.screenWidthMm * farPx / width;
 }
 
 cv::Mat FramePipeline::View(int side) const {

@@ -4,15 +4,18 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
 #include "capture/capture_manager.h"
+#include "stereo/coarse_depth.h"
 #include "stereo/convergence_follower.h"
 #include "stereo/geometry.h"
 #include "stereo/mirror.h"
+#include "stereo/parallax_budget.h"
 
 namespace stereo {
 
@@ -25,13 +28,30 @@ inline constexpr int kCameraOfSide[2] = {0, 1};
 
 inline constexpr int kFollowerFloor = 1;
 
+// What the follower may do beyond following the dominant disparity; nothing unless asked for.
+struct ConvergenceOptions {
+  bool comfort = false;  // keep the parallax budget
+  ParallaxBudget budget;
+  bool holdWhenUnsure = false;  // keep the target on passes whose matching cannot be trusted
+};
+
+// With comfort on: the depth of what is shown, and where it appears once the crops are placed.
+struct ComfortRecord {
+  bool known = false;                              // false: too little matched to say (the other fields are then 0)
+  double nearest = 0, farthest = 0;                // disparities
+  double parallaxNearPct = 0, parallaxFarPct = 0;  // of the view width; negative in front of the screen
+  double parallaxNearMm = 0, parallaxFarMm = 0;    // with the budget's screen width, else 0
+};
+
 // What the last pass that reached the matching did; read by traces and checks.
 struct FrameStepRecord {
   long passes = 0;  // passes that reached the matching
   bool newFrame[2] = {false, false};
   int dominant = 0;  // after the bound
+  int target = 0;    // what the follower was given: the dominant disparity unless an option moved it
   int follower = 0;  // after the floor
   int cropX[2] = {0, 0};
+  ComfortRecord comfort;
   std::chrono::steady_clock::time_point arrival[2];  // when the frames last taken reached the capture layer
   std::chrono::steady_clock::time_point presented;   // when the present of this pass ended (set by the caller)
 };
@@ -51,6 +71,7 @@ class FramePipeline {
   void UseIdentityMaps();
   // Replaces a side's maps with the conversion of CV_32FC1 maps of the frame size.
   void SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY);
+  void SetConvergenceOptions(const ConvergenceOptions& options) { options_ = options; }
   // The side's frame image (the frame size), black until its camera delivers.
   void CreateFrame(int side);
 
@@ -86,6 +107,9 @@ class FramePipeline {
   const Geometry geometry_;
   // The remap pair of a side from its maps as loaded, for mirrored frames where asked.
   void ConvertMaps(int side);
+  // The follower's target for the dominant disparity `d` under the options.
+  int Target(int d, bool newFrame1, bool newFrame2);
+  void RecordParallax();
 
   cv::Ptr<cv::StereoBM> matcher_;
   cv::Mat mapX_[2], mapY_[2];       // as loaded; kept until the release
@@ -103,6 +127,11 @@ class FramePipeline {
   int lockedValue_ = kFollowerFloor;
   FollowerState follower_;
   FrameStepRecord record_;
+  ConvergenceOptions options_;
+  CoarseDepth coarse_;
+  DepthEstimate depth_;
+  bool unmatched_[2] = {false, false};  // a side's frame changed since the coarse estimate last matched
+  std::optional<int> sureTarget_;       // the target of the last pass the matching could be trusted on
 };
 
 }  // namespace stereo

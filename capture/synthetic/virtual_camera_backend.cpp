@@ -160,8 +160,8 @@ std::unique_ptr<DeviceBackend> MakeSyntheticBackend(const std::shared_ptr<const 
   std::vector<VirtualCamera> cameras(2);
   for (int side = 0; side < 2; ++side) {
     cameras[side].name = side == 0 ? "Synthetic camera (left)" : "Synthetic camera (right)";
-    cameras[side].width = scene->settings().width;
-    cameras[side].height = scene->settings().height;
+    cameras[side].width = scene->script().width;
+    cameras[side].height = scene->script().height;
     const double fps = cameras[side].framesPerSecond;
     // Both cameras show the scene at the time of their frame number, so frames of one number match.
     cameras[side].render = [scene, side, fps](long frame, cv::Mat* image) {

@@ -1,4 +1,6 @@
 // The viewer's command line: what each option sets, bad input refused with its one line, the help.
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
@@ -39,6 +41,17 @@ TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
   EXPECT_EQ(other.geometry.view, cv::Size(1280, 720));
   EXPECT_EQ(other.geometry.disparities, 256);
   EXPECT_EQ(o.geometry.frame, cv::Size(1024, 768)) << "the defaults";
+  EXPECT_FALSE(other.comfort || other.holdWhenUnsure || other.budget || other.screenWidthMm || !other.scene.empty());
+  app::CommandLine comfort;
+  ASSERT_TRUE(Parse({"--demo", "--scene", "crossing", "--comfort", "--budget", "2.5,1,3", "--screen-width", "1200",
+                     "--hold-when-unsure"},
+                    &comfort, &error))
+      << error;
+  EXPECT_TRUE(comfort.comfort && comfort.holdWhenUnsure && comfort.scene == "crossing" &&
+              comfort.screenWidthMm == 1200.0);
+  ASSERT_TRUE(comfort.budget);
+  EXPECT_EQ(std::tuple(comfort.budget->behindPct, comfort.budget->inFrontPct, comfort.budget->totalPct),
+            std::tuple(2.5, 1.0, 3.0));
 }
 
 TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
@@ -65,6 +78,19 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
       {{"--frame", "1280x720", "--view", "1280x720"},
        "--view 1280x720 does not fit the 1280x720 frame (it must be narrower, to leave the crops room to move apart)"},
       {{"--passes", "0", "--bogus"}, "--passes needs a positive whole number, not '0'"},
+      {{"--demo", "--scene", "Demo"},
+       "--scene needs a scene name (demo, depth-step, crossing, textureless, two-depths, approach), not 'Demo'"},
+      {{"--scene", "crossing"}, "--scene needs --demo"},
+      {{"--budget", "2,1,3"}, "--budget needs --comfort"},
+      {{"--screen-width", "900"}, "--screen-width needs --comfort"},
+      {{"--comfort", "--budget", "2,-1,3"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,-1,3'"},
+      {{"--comfort", "--budget", "2,1"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1'"},
+      {{"--comfort", "--budget", "2,1,3,"},
+       "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1,3,'"},
+      {{"--comfort", "--screen-width", "nan"},
+       "--screen-width needs a width in millimetres (above 0, at most 100000), not 'nan'"},
   };
   for (const auto& [args, expected] : bad) {
     app::CommandLine options;
@@ -82,7 +108,8 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   std::size_t previous = 0;
   for (const char* option : {"--help ", "--version ", "--list-cameras ", "--verbose ", "--maps DIR ",
                              "--identity-maps ", "--camera-files LEFT RIGHT ", "--demo ", "--windowed ", "--headless ",
-                             "--passes N ", "--trace FILE ", "--snapshot DIR "}) {
+                             "--passes N ", "--trace FILE ", "--snapshot DIR ", "--scene NAME ", "--comfort ",
+                             "--budget B,F,T ", "--screen-width MM ", "--hold-when-unsure "}) {
     const std::size_t at = help.find("\n  " + std::string(option));
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";

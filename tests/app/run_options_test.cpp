@@ -45,6 +45,13 @@ TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
   record.arrival[0] = std::chrono::steady_clock::now();
   record.presented = record.arrival[0] + std::chrono::microseconds(4250);
   EXPECT_EQ(app::TraceWriter::Line(record), "7,1,0,64,61,142,82,4.250,");
+  // With --comfort: near, far, their parallax (empty while unknown), the target; then millimetres.
+  record.target = 58;
+  EXPECT_EQ(app::TraceWriter::Line(record, {true, true}), "7,1,0,64,61,142,82,4.250,,,,,,58,,");
+  record.comfort = {true, 70.25, 52.5, -1.28125, 0.9375, -15.375, 11.25};
+  EXPECT_EQ(app::TraceWriter::Line(record, {true, false}), "7,1,0,64,61,142,82,4.250,,70.25,52.50,-1.281,0.938,58");
+  EXPECT_EQ(app::TraceWriter::Line(record, {true, true}),
+            "7,1,0,64,61,142,82,4.250,,70.25,52.50,-1.281,0.938,58,-15.4,11.2");
 
   TempDir dir;
   std::string error;

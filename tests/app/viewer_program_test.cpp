@@ -152,6 +152,40 @@ TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   EXPECT_GE(close, 20) << "the follower reaches the object";
 }
 
+TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
+  TempDir dir;
+  const ProgramRun run = Viewer(
+      "--demo --headless --scene depth-step --comfort --screen-width 1000 --passes 120 "
+      "--trace " +
+          dir.File("trace.csv"),
+      dir);
+  ASSERT_EQ(run.code, 0) << run.err;
+  std::ifstream in(dir.File("trace.csv"));
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line,
+            "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,"
+            "near,far,parallax_near_pct,parallax_far_pct,clamped,parallax_near_mm,parallax_far_mm");
+  stereo::FollowerState follower;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    std::vector<std::string> f;
+    std::stringstream fields(line + ",");
+    for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+    ASSERT_EQ(f.size(), 16u) << line;
+    const int v = std::stoi(f[4]), convergence = std::stoi(f[5]) - std::stoi(f[6]);
+    ASSERT_EQ(v, std::max(1, stereo::ConvergenceFollower(follower, std::stoi(f[13]))))
+        << line << ": follows its target";
+    if (f[9].empty()) continue;  // nothing known yet
+    const double nearPct = std::stod(f[11]), farPct = std::stod(f[12]);
+    EXPECT_NEAR(nearPct, 100 * (convergence - std::stod(f[9])) / 800, 0.001) << line;
+    EXPECT_NEAR(farPct, 100 * (convergence - std::stod(f[10])) / 800, 0.001) << line;
+    EXPECT_NEAR(std::stod(f[14]), nearPct * 10, 0.06) << line << ": millimetres on a 1 m screen";
+  }
+  EXPECT_EQ(lines, 120);
+}
+
 // Without a screen the error box's caption and text go to standard error; the exit code stays 0.
 TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
   TempDir dir;
@@ -171,7 +205,8 @@ TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
         "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
         "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
         "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv"), std::string("--output sideways"),
-        std::string("--flip-right x"), "--headless --passes 1 --control " + dir.File("small.png")}) {
+        std::string("--flip-right x"), "--headless --passes 1 --control " + dir.File("small.png"),
+        std::string("--demo --scene nowhere"), std::string("--comfort --budget 2,1")}) {
     const ProgramRun run = Viewer(arguments, dir);
     EXPECT_EQ(run.code, 2) << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;

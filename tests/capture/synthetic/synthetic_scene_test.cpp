@@ -1,41 +1,48 @@
-// The demo's scene: every point of the right view sits exactly its disparity left of the left view.
+// The synthetic cameras' scenes: every point of the right view sits exactly its disparity left of the
+// left view, and the disparities the scenes report are the ones they render.
 #include <gtest/gtest.h>
 
 #include "capture/synthetic/synthetic_scene.h"
 
 namespace {
 
-TEST(SyntheticScene, ObjectDisparitySweepsBetweenFarAndNearAndBack) {
+TEST(SyntheticScene, TheDemosCentreObjectSweepsBetweenFarAndNearAndBack) {
   capture::SyntheticScene scene;
-  const auto& s = scene.settings();
-  EXPECT_EQ(scene.ObjectDisparity(0), s.farDisparity);
-  EXPECT_EQ(scene.ObjectDisparity(s.periodSeconds / 2), s.nearDisparity);
-  EXPECT_EQ(scene.ObjectDisparity(s.periodSeconds), s.farDisparity);
-  int previous = scene.ObjectDisparity(0);
-  for (double t = 0.1; t < s.periodSeconds / 2; t += 0.1) {
-    const int d = scene.ObjectDisparity(t);
+  EXPECT_EQ(scene.CentreDisparity(0), 30);
+  EXPECT_EQ(scene.CentreDisparity(6), 150);
+  EXPECT_EQ(scene.CentreDisparity(12), 30);
+  int previous = scene.CentreDisparity(0);
+  for (double t = 0.1; t < 6; t += 0.1) {
+    const int d = scene.CentreDisparity(t);
     EXPECT_GE(d, previous);
     EXPECT_LE(d - previous, 3) << "moves smoothly";
     previous = d;
   }
+  const capture::DisparityRange all = scene.TrueRange(0, cv::Rect(0, 0, 1024, 768), 0.01);
+  EXPECT_EQ(all.farthest, 12) << "the background";
+  EXPECT_EQ(all.nearest, 110) << "the nearest of the objects around the centre one";
 }
 
-TEST(SyntheticScene, ViewsDifferByTheObjectsAndTheBackgroundsDisparity) {
-  capture::SyntheticScene scene;
-  const auto& s = scene.settings();
-  for (double t : {0.0, 2.0, 6.0}) {
+class EveryScene : public testing::TestWithParam<std::string> {};
+
+TEST_P(EveryScene, ViewsDifferByTheDisparityOfWhatTheyShow) {
+  capture::SceneScript script;
+  ASSERT_TRUE(capture::NamedScene(GetParam(), &script));
+  capture::SyntheticScene scene(script);
+  for (double t = 0; t < script.seconds; t += 1.5) {
     cv::Mat left, right;
     scene.Render(0, t, &left);
     scene.Render(1, t, &right);
     ASSERT_EQ(left.size(), cv::Size(1024, 768));
-    const int d = scene.ObjectDisparity(t);
-    // The centre of the view is object in the left image.
-    for (int x : {440, 512, 590})
-      EXPECT_EQ(right.at<cv::Vec3b>(384, x - d), left.at<cv::Vec3b>(384, x)) << "t " << t << " x " << x;
-    // The top rows are background only.
-    for (int x : {100, 500, 1000})
-      EXPECT_EQ(right.at<cv::Vec3b>(20, x - s.backgroundDisparity), left.at<cv::Vec3b>(20, x));
+    // Around the centre the left view shows the surface whose disparity the scene gives there.
+    const int d = scene.CentreDisparity(t);
+    for (int x : {504, 508, 512})
+      EXPECT_EQ(right.at<cv::Vec3b>(384, x - d), left.at<cv::Vec3b>(384, x)) << GetParam() << " at " << t << " s";
+    const capture::DisparityRange centre = scene.TrueRange(t, cv::Rect(504, 380, 9, 9), 0.5);
+    EXPECT_EQ(centre.nearest, d);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Named, EveryScene, testing::ValuesIn(capture::SceneNames()));
 
 }  // namespace
