@@ -23,6 +23,20 @@ wait_for_exit() {  # pid seconds -> the exit code, or fails
   fail "the viewer did not end within $2 s"
 }
 
+# What output 1 (side 1, at x = 800) and output 0 (side 2, at x = 0) show, against crops of the files
+# at the trace's crops ($crop1, $crop2).
+shows() {  # file1 file2 what
+  import -window root "$work/root.png" || fail "no screenshot"
+  convert "$work/root.png" -crop 800x600+800+0 +repage "$work/shown1.png"
+  convert "$work/root.png" -crop 800x600+0+0 +repage "$work/shown2.png"
+  convert "$work/$1" -crop "800x600+${crop1}+84" +repage "$work/expected1.png"
+  convert "$work/$2" -crop "800x600+${crop2}+84" +repage "$work/expected2.png"
+  for side in 1 2; do
+    differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
+    [ "$differ" = "0" ] || fail "$3: side $side: $differ pixels differ from the expected crop"
+  done
+}
+
 case "$mode" in
 two-outputs)
   [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under scripts/with-xorg --outputs 2"; exit 77; }
@@ -42,16 +56,7 @@ two-outputs)
   crop2=$(echo "$last" | cut -d, -f7)
   dominant=$(echo "$last" | cut -d, -f4)
   [ "$dominant" = "48" ] || fail "dominant disparity $dominant, expected 48 (trace: $last)"
-  import -window root "$work/root.png" || fail "no screenshot"
-  # Side 1 (left camera) on display 1 at x = 800; side 2 (right camera) on display 0 at x = 0.
-  convert "$work/root.png" -crop 800x600+800+0 +repage "$work/shown1.png"
-  convert "$work/root.png" -crop 800x600+0+0 +repage "$work/shown2.png"
-  convert "$work/left.png" -crop "800x600+${crop1}+84" +repage "$work/expected1.png"
-  convert "$work/right.png" -crop "800x600+${crop2}+84" +repage "$work/expected2.png"
-  for side in 1 2; do
-    differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
-    [ "$differ" = "0" ] || fail "side $side: $differ pixels differ from the expected crop"
-  done
+  shows left.png right.png "two outputs"
   # The viewer's message window is never mapped, so no window manager can raise it over a view.
   xwininfo -name "Direct3D aplikace" 2>/dev/null | grep -q "Map State: IsViewable" && fail "the message window is visible"
   xdotool key Escape
@@ -79,18 +84,6 @@ operator)
     done
     sleep 0.5
     last=$(tail -1 "$work/trace.csv"); crop1=$(echo "$last" | cut -d, -f6); crop2=$(echo "$last" | cut -d, -f7)
-  }
-  # What output 1 (side 1) and output 0 (side 2) show against crops of the files (at the trace's crops).
-  shows() {  # file1 file2 what
-    import -window root "$work/root.png" || fail "no screenshot"
-    convert "$work/root.png" -crop 800x600+800+0 +repage "$work/shown1.png"
-    convert "$work/root.png" -crop 800x600+0+0 +repage "$work/shown2.png"
-    convert "$work/$1" -crop "800x600+${crop1}+84" +repage "$work/expected1.png"
-    convert "$work/$2" -crop "800x600+${crop2}+84" +repage "$work/expected2.png"
-    for side in 1 2; do
-      differ=$(compare -metric AE "$work/shown$side.png" "$work/expected$side.png" null: 2>&1)
-      [ "$differ" = "0" ] || fail "$3: side $side: $differ pixels differ from the expected crop"
-    done
   }
   settle 48
   # Locked, the crops stay where they are whatever the matching finds; + + + moves them 3 pixels apart.
