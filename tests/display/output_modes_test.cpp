@@ -81,7 +81,9 @@ TEST_P(OutputModes, TheOverlayLooksTheSameToBothEyes) {
   display::DrawOverlay(display::RenderOverlay({"dominant 48 px", "LOCKED"}), picture, areas, left.size());
   cv::absdiff(picture, plain, diff);
   ASSERT_GT(cv::countNonZero(diff.reshape(1)), 0) << "no overlay";
-  if (areas.size() == 2) EXPECT_EQ(cv::norm(picture(areas[0]), picture(areas[1]), cv::NORM_INF), 0.0);
+  if (areas.size() == 2) {
+    EXPECT_EQ(cv::norm(picture(areas[0]), picture(areas[1]), cv::NORM_INF), 0.0);
+  }
 }
 
 cv::Vec3d SideBySide(const cv::Mat& l, const cv::Mat& r, int x, int y) {
