@@ -22,8 +22,12 @@ struct CommandLine {
   std::string traceFile;
   std::string snapshotDirectory;
   stereo::Geometry geometry;  // --frame, --view, --disparities
+  std::string leftCamera, rightCamera;  // --cameras: numbers, paths or parts of names
+  bool matchControls = false;
+  std::string pairing;  // --pairing: empty (not given), "first" or "closest"
 
   bool cameraFiles() const { return !leftFile.empty(); }
+  bool chosenCameras() const { return !leftCamera.empty(); }
 };
 
 // False with a one-line `error` for an unknown option, a missing or bad value, or options that

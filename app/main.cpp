@@ -97,6 +97,17 @@ int main(int argc, char** argv) {
   } else {
     platform.cameras = capture::MakeV4l2Backend();
   }
+  if (options.chosenCameras()) {
+    const std::vector<capture::DeviceEntry> devices = platform.cameras->ListDevices();
+    for (int side = 0; side < 2; ++side) {
+      config.cameras[side] = capture::ChooseCamera(devices, side ? options.rightCamera : options.leftCamera, &error);
+      if (config.cameras[side] < 0) return Fail(error);
+    }
+    if (config.cameras[0] == config.cameras[1])
+      return Fail("--cameras: LEFT and RIGHT are both " + capture::DescribeCamera(devices, config.cameras[0]));
+  }
+  config.pairing = options.pairing == "closest" ? stereo::Pairing::kClosest : stereo::Pairing::kFirst;
+  config.matchControls = options.matchControls;
   if (headless) {
     platform.windows = std::make_unique<app::HeadlessWindowSystem>();
     platform.displays = display::MakeOffscreenDisplayDriver();
@@ -108,7 +119,7 @@ int main(int argc, char** argv) {
   }
 
   app::TraceWriter trace;
-  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error)) return Fail(error);
+  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error, !options.pairing.empty())) return Fail(error);
 
   const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<app::ProgressReport> progress;

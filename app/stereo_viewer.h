@@ -2,11 +2,13 @@
 // passes of the main loop, the window procedure and shut-down.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/window_system.h"
+#include "capture/camera_watch.h"
 #include "capture/capture_manager.h"
 #include "display/display_pair.h"
 #include "stereo/frame_pipeline.h"
@@ -26,6 +28,9 @@ struct ViewerConfig {
   long maxPasses = 0;             // end after this many frame steps, as if Escape had been pressed; 0: never
   std::string snapshotDirectory;  // where the last views are written at exit; empty: nowhere
   stereo::Geometry geometry;      // frame, view and disparities; checked by stereo::CheckGeometry
+  std::array<int, 2> cameras = {stereo::kCameraOfSide[0], stereo::kCameraOfSide[1]};  // left, right
+  stereo::Pairing pairing = stereo::Pairing::kFirst;
+  bool matchControls = false;  // set both cameras by hand to the left one's settled values
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
@@ -44,7 +49,8 @@ class StereoViewer {
   bool InitResources();
   // Side 1's device, then side 2's.
   bool CreateDisplays();
-  // One pass: device 1 check, side 1's frame, device 2 check, side 2's frame, matching, present.
+  // One pass: the cameras looked after, device 1 check, (with closest pairing, a wait for a due
+  // frame), side 1's frame, device 2 check, side 2's frame, matching, present.
   void FrameStep();
   // Both devices, side 1 first; a failure writes ErrorText and requests the quit.
   void ResetDisplays();
@@ -77,6 +83,7 @@ class StereoViewer {
   stereo::FramePipeline pipeline_;
   WindowHandle window_ = nullptr;
   ViewerConfig config_;
+  capture::CameraWatch watch_;
   stereo::FrameStepRecord lastStep_;
   std::function<void(StereoViewer&)> observer_;
   long frameSteps_ = 0;

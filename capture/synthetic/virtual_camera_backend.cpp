@@ -58,12 +58,17 @@ class VirtualSource final : public SourceDevice {
   void Stream(FrameSink& sink) {
     const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(1.0 / camera_.framesPerSecond));
-    const auto start = std::chrono::steady_clock::now();
+    const auto seconds = [](double s) {
+      return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
+    };
+    const auto start = std::chrono::steady_clock::now() + seconds(camera_.phaseSeconds);
+    cv::RNG late(camera_.seed);
     cv::Mat image, bottomUp(camera_.height, camera_.width, CV_8UC3);
     for (long frame = 0;; ++frame) {
+      const auto due = start + frame * period + seconds(late.uniform(0.0, 1.0) * camera_.jitterSeconds);
       {
         MutexLock lock(mutex_);
-        while (!stopping_ && wake_.wait_until(mutex_, start + frame * period) != std::cv_status::timeout) {
+        while (!stopping_ && wake_.wait_until(mutex_, due) != std::cv_status::timeout) {
         }
         if (stopping_) return;
       }
@@ -92,7 +97,9 @@ class VirtualBackend final : public DeviceBackend {
                                     [camera](std::unique_ptr<SourceDevice>* device) {
                                       *device = std::make_unique<VirtualSource>(camera);
                                       return S_OK;
-                                    }});
+                                    },
+                                    "",
+                                    {}});
     return devices;
   }
 

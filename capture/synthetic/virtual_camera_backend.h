@@ -18,6 +18,10 @@ struct VirtualCamera {
   std::string name;
   int width = 1024, height = 768;
   double framesPerSecond = 30.0;
+  // Frame n comes `phaseSeconds` + n periods after the stream starts, late by up to `jitterSeconds`
+  // (uniformly, from a generator seeded with `seed`): two cameras that are not in step.
+  double phaseSeconds = 0.0, jitterSeconds = 0.0;
+  unsigned seed = 1;
   // Renders frame number `frameIndex` as a top-down BGR image of width x height. Runs on the camera's
   // streaming thread; must be safe to call from there.
   std::function<void(long frameIndex, cv::Mat* image)> render;

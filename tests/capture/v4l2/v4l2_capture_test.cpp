@@ -67,10 +67,10 @@ TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
   Add("/dev/video1", metadata);
   EXPECT_EQ(capture::ListCameras(*std::make_unique<capture::V4l2Backend>(kernel)),
             "0: " + std::string(32, 'N') +  // the card field holds 32 bytes, with no room for an end
-                "\n   GREY 64x48; NV12 16x16-4096x4096; RGB24 64x48, 16x16-4096x4096\n"
-                "1: Odd\n   Y41P 160x120-1280x960 step 8x8\n"
+                "\n   /dev/video2\n   GREY 64x48; NV12 16x16-4096x4096; RGB24 64x48, 16x16-4096x4096\n"
+                "1: Odd\n   /dev/video3\n   Y41P 160x120-1280x960 step 8x8\n"
                 "2: Tenth \xC4\x8D\xEF\xBF\xBD\n"  // a broken byte becomes U+FFFD
-                "   MJPG 1280x720, 640x480; YUYV 640x480; RGB24 1280x720, 640x480\n");
+                "   /dev/video10\n   MJPG 1280x720, 640x480; YUYV 640x480; RGB24 1280x720, 640x480\n");
   ExpectNothingLeftOpen();
 }
 
