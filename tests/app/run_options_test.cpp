@@ -45,6 +45,10 @@ TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
   record.arrival[0] = std::chrono::steady_clock::now();
   record.presented = record.arrival[0] + std::chrono::microseconds(4250);
   EXPECT_EQ(app::TraceWriter::Line(record), "7,1,0,64,61,142,82,4.250,");
+  EXPECT_EQ(app::TraceWriter::Line(record, true), "7,1,0,64,61,142,82,4.250,,") << "no skew before both sides show";
+  record.captured[0] = record.arrival[0];
+  record.captured[1] = record.arrival[0] + std::chrono::microseconds(2500);
+  EXPECT_EQ(app::TraceWriter::Line(record, true), "7,1,0,64,61,142,82,4.250,,-2.500");
 
   TempDir dir;
   std::string error;
