@@ -21,7 +21,7 @@ struct CommandLine {
   long passes = 0;                  // 0: until Escape
   std::string traceFile;
   std::string snapshotDirectory;
-  stereo::Geometry geometry;  // --frame, --view, --disparities
+  stereo::Geometry geometry;            // --frame, --view, --disparities
   std::string leftCamera, rightCamera;  // --cameras: numbers, paths or parts of names
   bool matchControls = false;
   std::string pairing;  // --pairing: empty (not given), "first" or "closest"

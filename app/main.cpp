@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
   }
 
   app::TraceWriter trace;
-  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error, !options.pairing.empty())) return Fail(error);
+  if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error, !options.pairing.empty()))
+    return Fail(error);
 
   const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<app::ProgressReport> progress;

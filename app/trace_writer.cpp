@@ -51,7 +51,8 @@ void TraceWriter::Write(const stereo::FrameStepRecord& record) {
 }
 
 std::string TraceWriter::Header(bool skew) {
-  return std::string("pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms") + (skew ? ",skew_ms" : "");
+  return std::string("pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms") +
+         (skew ? ",skew_ms" : "");
 }
 
 std::string TraceWriter::Line(const stereo::FrameStepRecord& r, bool skew) {

@@ -147,7 +147,8 @@ int ChooseCamera(const std::vector<DeviceEntry>& devices, const std::string& wor
   if (ambiguous)
     *error = "--cameras: '" + word + "' could be " + candidates + "; name one by its number or path";
   else
-    *error = "--cameras: no camera '" + word + "'; " + (count ? "the cameras are " + candidates : "there are no cameras");
+    *error =
+        "--cameras: no camera '" + word + "'; " + (count ? "the cameras are " + candidates : "there are no cameras");
   return -1;
 }
 

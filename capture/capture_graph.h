@@ -49,8 +49,7 @@ class CaptureGraph {
   // Hands frames to the mailbox while one is attached.
   class Grabber final : public FrameSink {
    public:
-    void Deliver(const std::uint8_t* data, std::size_t length,
-                 std::chrono::steady_clock::time_point captured) override;
+    void Deliver(const std::uint8_t* data, std::size_t length, std::chrono::steady_clock::time_point captured) override;
     // Returns only after a call into the old mailbox has returned, and none follows.
     void SetCallback(FrameMailbox* mailbox);
 

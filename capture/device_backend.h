@@ -30,8 +30,8 @@ struct StreamFormat {
 
 // The camera settings that make two cameras' pictures alike; each may have an automatic mode.
 enum class ControlKind { kExposure, kGain, kWhiteBalance, kFocus };
-inline constexpr ControlKind kControlKinds[] = {ControlKind::kExposure, ControlKind::kGain,
-                                                ControlKind::kWhiteBalance, ControlKind::kFocus};
+inline constexpr ControlKind kControlKinds[] = {ControlKind::kExposure, ControlKind::kGain, ControlKind::kWhiteBalance,
+                                                ControlKind::kFocus};
 
 // "exposure", "gain", "white balance", "focus".
 const char* ControlName(ControlKind kind);

@@ -36,9 +36,9 @@ struct FrameStepRecord {
   int dominant = 0;  // after the bound
   int follower = 0;  // after the floor
   int cropX[2] = {0, 0};
-  std::chrono::steady_clock::time_point arrival[2];  // when the frames last taken reached the capture layer
+  std::chrono::steady_clock::time_point arrival[2];   // when the frames last taken reached the capture layer
   std::chrono::steady_clock::time_point captured[2];  // when their cameras took them
-  std::chrono::steady_clock::time_point presented;   // when the present of this pass ended (set by the caller)
+  std::chrono::steady_clock::time_point presented;    // when the present of this pass ended (set by the caller)
 };
 
 // Main thread only. Sides are 0 (side 1) and 1 (side 2).

@@ -89,9 +89,9 @@ int FakeV4l2Device::HandleControl(unsigned long request, void* arg) {
     const FakeControl* automatic = control->automatic ? FindControl(control->automatic) : nullptr;
     *query = v4l2_queryctrl{};
     query->id = control->id;
-    query->type = control->id == V4L2_CID_EXPOSURE_AUTO                     ? V4L2_CTRL_TYPE_MENU
+    query->type = control->id == V4L2_CID_EXPOSURE_AUTO            ? V4L2_CTRL_TYPE_MENU
                   : control->minimum == 0 && control->maximum == 1 ? V4L2_CTRL_TYPE_BOOLEAN
-                                                                            : V4L2_CTRL_TYPE_INTEGER;
+                                                                   : V4L2_CTRL_TYPE_INTEGER;
     query->minimum = control->minimum;
     query->maximum = control->maximum;
     query->step = control->step;
@@ -389,8 +389,9 @@ void* FakeV4l2Kernel::Mmap(std::size_t length, int, int flags, int fd, off_t off
   FakeV4l2Device* device = DeviceOf(fd);
   const auto index = static_cast<std::size_t>(offset / kOffsetStep);
   errno = !device ? EBADF : device->unplugged_ || Stale(fd) ? ENODEV : EINVAL;
-  if (!device || device->unplugged_ || Stale(fd) || !(flags & MAP_SHARED) || offset % kOffsetStep != 0 || device->owner_ != fd ||
-      index >= device->buffers_.size() || length == 0 || length > device->buffers_[index].memory->size())
+  if (!device || device->unplugged_ || Stale(fd) || !(flags & MAP_SHARED) || offset % kOffsetStep != 0 ||
+      device->owner_ != fd || index >= device->buffers_.size() || length == 0 ||
+      length > device->buffers_[index].memory->size())
     return MAP_FAILED;
   const auto& memory = device->buffers_[index].memory;
   mappings_.emplace(memory->data(), memory);

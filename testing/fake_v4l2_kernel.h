@@ -46,8 +46,8 @@ struct FakeDeviceConfig {
   std::string card = "Fake Camera";  // copied into the 32-byte field; 32 bytes leave no terminator
   std::uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
   std::vector<FakeFormat> formats;
-  std::uint32_t paddingPerLine = 0;  // honest extra bytes at the end of every row (uncompressed)
-  bool extraWakeups = false;         // poll wakes once more after every dequeue, with nothing there
+  std::uint32_t paddingPerLine = 0;      // honest extra bytes at the end of every row (uncompressed)
+  bool extraWakeups = false;             // poll wakes once more after every dequeue, with nothing there
   std::vector<std::string> stableLinks;  // its /dev/v4l/by-id and by-path links
   std::vector<FakeControl> controls;
   // Lies, each replacing what the format says when set: the stride, the image size, the bytes

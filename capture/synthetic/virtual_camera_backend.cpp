@@ -19,7 +19,9 @@ namespace {
 // Renders frames from its own streaming thread at a fixed rate, in RGB24 at the camera's size only.
 class VirtualSource final : public SourceDevice {
  public:
-  explicit VirtualSource(VirtualCamera camera) : camera_(std::move(camera)) {}
+  // Frames fall on one grid for all cameras of a backend: period after period from its `epoch`.
+  VirtualSource(VirtualCamera camera, std::chrono::steady_clock::time_point epoch)
+      : camera_(std::move(camera)), epoch_(epoch) {}
   ~VirtualSource() override { StopStreaming(); }
 
   std::vector<Capability> Capabilities() const override {
@@ -61,10 +63,11 @@ class VirtualSource final : public SourceDevice {
     const auto seconds = [](double s) {
       return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
     };
-    const auto start = std::chrono::steady_clock::now() + seconds(camera_.phaseSeconds);
+    const auto start = epoch_ + seconds(camera_.phaseSeconds);
+    const auto now = std::chrono::steady_clock::now();
     cv::RNG late(camera_.seed);
     cv::Mat image, bottomUp(camera_.height, camera_.width, CV_8UC3);
-    for (long frame = 0;; ++frame) {
+    for (long frame = now > start ? (now - start + period - std::chrono::nanoseconds(1)) / period : 0;; ++frame) {
       const auto due = start + frame * period + seconds(late.uniform(0.0, 1.0) * camera_.jitterSeconds);
       {
         MutexLock lock(mutex_);
@@ -80,6 +83,7 @@ class VirtualSource final : public SourceDevice {
   }
 
   const VirtualCamera camera_;
+  const std::chrono::steady_clock::time_point epoch_;
   std::thread thread_;
   Mutex mutex_;
   std::condition_variable_any wake_;
@@ -94,8 +98,8 @@ class VirtualBackend final : public DeviceBackend {
     for (const VirtualCamera& camera : cameras_)
       // Each byte of the name is one unit, as the device list has always given it.
       devices.push_back(DeviceEntry{std::u16string(camera.name.begin(), camera.name.end()),
-                                    [camera](std::unique_ptr<SourceDevice>* device) {
-                                      *device = std::make_unique<VirtualSource>(camera);
+                                    [camera, epoch = epoch_](std::unique_ptr<SourceDevice>* device) {
+                                      *device = std::make_unique<VirtualSource>(camera, epoch);
                                       return S_OK;
                                     },
                                     "",
@@ -105,6 +109,7 @@ class VirtualBackend final : public DeviceBackend {
 
  private:
   std::vector<VirtualCamera> cameras_;
+  const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 };
 
 // A still image or a video played in a loop; frames must be exactly the camera's size.

@@ -18,8 +18,9 @@ struct VirtualCamera {
   std::string name;
   int width = 1024, height = 768;
   double framesPerSecond = 30.0;
-  // Frame n comes `phaseSeconds` + n periods after the stream starts, late by up to `jitterSeconds`
-  // (uniformly, from a generator seeded with `seed`): two cameras that are not in step.
+  // Frame n comes `phaseSeconds` + n periods after the backend was made (a camera opened later starts
+  // at the next frame due), late by up to `jitterSeconds` (uniformly, from a generator seeded with
+  // `seed`): cameras that are in step, or not.
   double phaseSeconds = 0.0, jitterSeconds = 0.0;
   unsigned seed = 1;
   // Renders frame number `frameIndex` as a top-down BGR image of width x height. Runs on the camera's

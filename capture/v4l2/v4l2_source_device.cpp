@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <limits>
 
-
 namespace capture {
 namespace {
 
@@ -315,8 +314,9 @@ HRESULT V4l2SourceDevice::StartCompressed(V4l2FramePump& pump) {
   const std::uint32_t width = deviceFormat_.width, height = deviceFormat_.height;
   const std::uint32_t f = deviceFormat_.pixelformat;
   char stream[64];
-  std::snprintf(stream, sizeof stream, "%c%c%c%c %ux%u", static_cast<char>(f & 0x7F), static_cast<char>((f >> 8) & 0x7F),
-                static_cast<char>((f >> 16) & 0x7F), static_cast<char>((f >> 24) & 0x7F), width, height);
+  std::snprintf(stream, sizeof stream, "%c%c%c%c %ux%u", static_cast<char>(f & 0x7F),
+                static_cast<char>((f >> 8) & 0x7F), static_cast<char>((f >> 16) & 0x7F),
+                static_cast<char>((f >> 24) & 0x7F), width, height);
   const char* outcome = "and it offers no MJPEG at that size";
   HRESULT hr = HresultFromErrno(ENOSPC);
   const bool offered = std::any_of(ranges_.begin(), ranges_.end(), [&](const Range& r) {

@@ -141,13 +141,13 @@ TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
 TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
   TempDir dir;
   cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));
-  for (const std::string& arguments : {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
-                                       std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
-                                       "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
-                                       "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
-                                       "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv"),
-                                       std::string("--demo --cameras left nowhere"),
-                                       std::string("--demo --cameras 1 Right")}) {
+  for (const std::string& arguments :
+       {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
+        std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
+        "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
+        "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
+        "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv"), std::string("--demo --cameras left nowhere"),
+        std::string("--demo --cameras 1 Right")}) {
     const ProgramRun run = Viewer(arguments, dir);
     EXPECT_EQ(run.code, 2) << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;

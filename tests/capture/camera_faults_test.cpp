@@ -88,9 +88,10 @@ TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndCo
   EXPECT_TRUE(stillShows1) << "side 1 keeps its last frame";
   EXPECT_GT(side2After, 0);
   EXPECT_TRUE(back) << "side 1 shows camera 0 again";
-  EXPECT_EQ(said,
-            "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) went away; side 1 shows its last frame until it is back\n"
-            "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) is back\n");
+  EXPECT_EQ(
+      said,
+      "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) went away; side 1 shows its last frame until it is back\n"
+      "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) is back\n");
   EXPECT_EQ(kernel->OpenDescriptors(), 0);
 }
 

@@ -43,8 +43,9 @@ TEST(CameraListingTest, ACamerasWordNamesOneCameraOrTheCandidates) {
       {u"HD Webcam", nullptr, "/dev/video0", {byId, "/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0"}},
       {u"HD Webcam", nullptr, "/dev/video2", {"/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0"}},
       {u"Synthetic camera (right)", nullptr, "", {}}};
-  const std::string all = "0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0), 1 \"HD Webcam\" "
-                          "(/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0), 2 \"Synthetic camera (right)\"";
+  const std::string all =
+      "0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0), 1 \"HD Webcam\" "
+      "(/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0), 2 \"Synthetic camera (right)\"";
   const struct {
     std::string word;
     int camera;

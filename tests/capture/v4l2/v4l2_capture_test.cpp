@@ -221,12 +221,13 @@ TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {
                                       "camera 1 has no focus control: focus not matched",
                                       "controls matched to camera 0: exposure 250, gain 32, white balance 6200, "
                                       "all manual"}));
-  for (auto [id, value0, value1] : {std::tuple<std::uint32_t, int, int>{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL, V4L2_EXPOSURE_MANUAL},
-                                    {V4L2_CID_EXPOSURE_ABSOLUTE, 250, 250},
-                                    {V4L2_CID_GAIN, 32, 32},
-                                    {V4L2_CID_AUTO_WHITE_BALANCE, 0, 0},
-                                    {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 6200, 6000},
-                                    {V4L2_CID_FOCUS_AUTO, 1, 0}}) {
+  for (auto [id, value0, value1] :
+       {std::tuple<std::uint32_t, int, int>{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL, V4L2_EXPOSURE_MANUAL},
+        {V4L2_CID_EXPOSURE_ABSOLUTE, 250, 250},
+        {V4L2_CID_GAIN, 32, 32},
+        {V4L2_CID_AUTO_WHITE_BALANCE, 0, 0},
+        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 6200, 6000},
+        {V4L2_CID_FOCUS_AUTO, 1, 0}}) {
     EXPECT_EQ(cameras[0]->ControlValue(id), value0) << id;
     EXPECT_EQ(cameras[1]->ControlValue(id), value1) << id;
   }
@@ -260,15 +261,16 @@ TEST_P(V4l2CrowdedBus, TheSecondCameraTriesMjpegAtTheSameSizeAndSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offers, V4l2CrowdedBus,
-    testing::Values(CrowdedBus{"Mjpeg",
-                               {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}), Format(V4L2_PIX_FMT_MJPEG, {{kWidth, kHeight}})},
-                               V4L2_PIX_FMT_MJPEG,
-                               "/dev/video1: not enough USB bandwidth for YUYV 64x48, streaming MJPEG at that size instead\n"},
-                    CrowdedBus{"MjpegOfAnotherSize",
-                               {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}), Format(V4L2_PIX_FMT_MJPEG, {{640, 480}})},
-                               0,
-                               "/dev/video1: not enough USB bandwidth for YUYV 64x48, and it offers no MJPEG at that "
-                               "size\n"}),
+    testing::Values(
+        CrowdedBus{"Mjpeg",
+                   {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}), Format(V4L2_PIX_FMT_MJPEG, {{kWidth, kHeight}})},
+                   V4L2_PIX_FMT_MJPEG,
+                   "/dev/video1: not enough USB bandwidth for YUYV 64x48, streaming MJPEG at that size instead\n"},
+        CrowdedBus{"MjpegOfAnotherSize",
+                   {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}), Format(V4L2_PIX_FMT_MJPEG, {{640, 480}})},
+                   0,
+                   "/dev/video1: not enough USB bandwidth for YUYV 64x48, and it offers no MJPEG at that "
+                   "size\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
