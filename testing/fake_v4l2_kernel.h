@@ -32,7 +32,7 @@ struct FakeFormat {
   std::uint32_t fps = 30;
 };
 
-// One control: an integer (a boolean when 0..1, a menu for the exposure mode) with its range.
+// One control: an integer with its range (booleans and menus are ranges too).
 struct FakeControl {
   std::uint32_t id = 0;
   std::int32_t minimum = 0, maximum = 1, step = 1, value = 0;
