@@ -44,9 +44,9 @@ using testkit::StereoRig;
 
 struct Inputs {
   std::vector<std::uint8_t> bottomUp[2];
-  Inputs() {
+  explicit Inputs(cv::Size size) {
     cv::Mat images[2];
-    testkit::TexturedPair(64, &images[0], &images[1]);
+    testkit::TexturedPair(64, &images[0], &images[1], 7, size);
     for (int side = 0; side < 2; ++side) {
       cv::Mat flipped;
       cv::flip(images[side], flipped, 0);
@@ -55,22 +55,23 @@ struct Inputs {
   }
 };
 
-const Inputs& TheInputs() {
-  static const Inputs inputs;
-  return inputs;
+const Inputs& TheInputs(cv::Size size = {1024, 768}) {
+  static const Inputs inputs({1024, 768}), wide({1920, 1080});
+  return size == cv::Size(1024, 768) ? inputs : wide;
 }
 
-void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames) {
+void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames, cv::Size size = {1024, 768}) {
   if (!newFrames) return;
   state.PauseTiming();
-  rig.DeliverSample(0, TheInputs().bottomUp[0]);
-  rig.DeliverSample(1, TheInputs().bottomUp[1]);
+  rig.DeliverSample(0, TheInputs(size).bottomUp[0]);
+  rig.DeliverSample(1, TheInputs(size).bottomUp[1]);
   state.ResumeTiming();
 }
 
 // The viewer's pass without the device checks (the off-screen devices are never lost).
 struct Pass {
-  Pass() : displays(display::MakeOffscreenDisplayDriver()) {
+  explicit Pass(stereo::Geometry geometry = {})
+      : pipeline(geometry), displays(display::MakeOffscreenDisplayDriver(), geometry.view) {
     pipeline.UseIdentityMaps();
     for (int side = 0; side < 2; ++side) {
       pipeline.CreateFrame(side);
@@ -87,17 +88,17 @@ struct Pass {
   display::DisplayPair displays;
 };
 
-void FrameStep(benchmark::State& state, bool newFrames) {
-  StereoRig rig;
-  Pass pass;
+void FrameStep(benchmark::State& state, bool newFrames, stereo::Geometry geometry = {}) {
+  StereoRig rig(geometry.frame, geometry.frame);
+  Pass pass(geometry);
   for (int warm = 0; warm < 3; ++warm) {
-    rig.DeliverSample(0, TheInputs().bottomUp[0]);
-    rig.DeliverSample(1, TheInputs().bottomUp[1]);
+    rig.DeliverSample(0, TheInputs(geometry.frame).bottomUp[0]);
+    rig.DeliverSample(1, TheInputs(geometry.frame).bottomUp[1]);
     pass.Run(rig);
   }
   long counted = 0, passes = 0;
   for (auto _ : state) {
-    Deliver(state, rig, newFrames);
+    Deliver(state, rig, newFrames, geometry.frame);
     const long before = allocations.load();
     pass.Run(rig);
     counted += allocations.load() - before;
@@ -132,10 +133,13 @@ void Baseline(benchmark::State& state, bool newFrames) {
 void BM_FrameStep_TwoNewFrames(benchmark::State& state) { FrameStep(state, true); }
 void BM_FrameStep_NoNewFrame(benchmark::State& state) { FrameStep(state, false); }
 void BM_Baseline_TwoNewFrames(benchmark::State& state) { Baseline(state, true); }
+// 1920 x 1080 cameras shown in 1280 x 720 views.
+void BM_FrameStep_TwoNewFrames_1080(benchmark::State& state) { FrameStep(state, true, {{1920, 1080}, {1280, 720}}); }
 void BM_Baseline_NoNewFrame(benchmark::State& state) { Baseline(state, false); }
 
 BENCHMARK(BM_FrameStep_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameStep_TwoNewFrames_1080)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FrameStep_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
