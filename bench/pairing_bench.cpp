@@ -26,7 +26,9 @@ void PairSkew(benchmark::State& state) {
   long newPairs = 0;
   for (auto _ : state) {
     std::vector<capture::VirtualCamera> cameras(2);
+    const auto epoch = std::chrono::steady_clock::now();
     for (int side = 0; side < 2; ++side) {
+      cameras[side].epoch = epoch;
       cameras[side].name = side ? "right" : "left";
       cameras[side].phaseSeconds = side ? static_cast<double>(state.range(1)) / 1000.0 : 0.0;
       cameras[side].jitterSeconds = static_cast<double>(state.range(2)) / 1000.0;

@@ -1,5 +1,6 @@
 #include "capture/synthetic/virtual_camera_backend.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -19,9 +20,7 @@ namespace {
 // Renders frames from its own streaming thread at a fixed rate, in RGB24 at the camera's size only.
 class VirtualSource final : public SourceDevice {
  public:
-  // Frames fall on one grid for all cameras of a backend: period after period from its `epoch`.
-  VirtualSource(VirtualCamera camera, std::chrono::steady_clock::time_point epoch)
-      : camera_(std::move(camera)), epoch_(epoch) {}
+  explicit VirtualSource(VirtualCamera camera) : camera_(std::move(camera)) {}
   ~VirtualSource() override { StopStreaming(); }
 
   std::vector<Capability> Capabilities() const override {
@@ -63,12 +62,16 @@ class VirtualSource final : public SourceDevice {
     const auto seconds = [](double s) {
       return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
     };
-    const auto start = epoch_ + seconds(camera_.phaseSeconds);
     const auto now = std::chrono::steady_clock::now();
+    const auto start = (camera_.epoch == std::chrono::steady_clock::time_point{} ? now : camera_.epoch) +
+                       seconds(camera_.phaseSeconds);
     cv::RNG late(camera_.seed);
     cv::Mat image, bottomUp(camera_.height, camera_.width, CV_8UC3);
-    for (long frame = now > start ? (now - start + period - std::chrono::nanoseconds(1)) / period : 0;; ++frame) {
-      const auto due = start + frame * period + seconds(late.uniform(0.0, 1.0) * camera_.jitterSeconds);
+    // The frame under way when the stream starts comes at once, as a camera's first frame does.
+    const long first = now > start ? (now - start) / period : 0;
+    for (long frame = first;; ++frame) {
+      const auto onGrid = start + frame * period + seconds(late.uniform(0.0, 1.0) * camera_.jitterSeconds);
+      const auto due = frame == first ? std::min(onGrid, std::max(now, start)) : onGrid;
       {
         MutexLock lock(mutex_);
         while (!stopping_ && wake_.wait_until(mutex_, due) != std::cv_status::timeout) {
@@ -83,7 +86,6 @@ class VirtualSource final : public SourceDevice {
   }
 
   const VirtualCamera camera_;
-  const std::chrono::steady_clock::time_point epoch_;
   std::thread thread_;
   Mutex mutex_;
   std::condition_variable_any wake_;
@@ -98,8 +100,8 @@ class VirtualBackend final : public DeviceBackend {
     for (const VirtualCamera& camera : cameras_)
       // Each byte of the name is one unit, as the device list has always given it.
       devices.push_back(DeviceEntry{std::u16string(camera.name.begin(), camera.name.end()),
-                                    [camera, epoch = epoch_](std::unique_ptr<SourceDevice>* device) {
-                                      *device = std::make_unique<VirtualSource>(camera, epoch);
+                                    [camera](std::unique_ptr<SourceDevice>* device) {
+                                      *device = std::make_unique<VirtualSource>(camera);
                                       return S_OK;
                                     },
                                     "",
@@ -109,7 +111,6 @@ class VirtualBackend final : public DeviceBackend {
 
  private:
   std::vector<VirtualCamera> cameras_;
-  const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 };
 
 // A still image or a video played in a loop; frames must be exactly the camera's size.
