@@ -18,8 +18,6 @@ namespace testkit {
 
 struct FakeCamera {
   std::u16string name = u"Fake Camera";
-  std::string path;                      // its node, if any
-  std::vector<std::string> stablePaths;  // its stable links, if any
   std::vector<capture::Capability> capabilities;
   capture::StreamFormat current{capture::MEDIASUBTYPE_RGB24, 640, 480};
   capture::HRESULT getFormatResult = capture::S_OK;  // S_FALSE: incomplete; a failure: unreadable

@@ -86,16 +86,11 @@ int FakeV4l2Device::HandleControl(unsigned long request, void* arg) {
     auto* query = static_cast<v4l2_queryctrl*>(arg);
     const FakeControl* control = FindControl(query->id);
     if (!control) return EINVAL;
-    const FakeControl* automatic = control->automatic ? FindControl(control->automatic) : nullptr;
     *query = v4l2_queryctrl{};
     query->id = control->id;
-    query->type = control->id == V4L2_CID_EXPOSURE_AUTO            ? V4L2_CTRL_TYPE_MENU
-                  : control->minimum == 0 && control->maximum == 1 ? V4L2_CTRL_TYPE_BOOLEAN
-                                                                   : V4L2_CTRL_TYPE_INTEGER;
     query->minimum = control->minimum;
     query->maximum = control->maximum;
     query->step = control->step;
-    if (automatic && automatic->value != control->manual) query->flags = V4L2_CTRL_FLAG_INACTIVE;
     return 0;
   }
   auto* value = static_cast<v4l2_control*>(arg);

@@ -37,7 +37,7 @@ struct FakeControl {
   std::uint32_t id = 0;
   std::int32_t minimum = 0, maximum = 1, step = 1, value = 0;
   // The control's automatic switch and the switch's manual setting: while the switch is elsewhere the
-  // control is inactive and refuses values (EBUSY), as cameras do.
+  // control refuses values (EBUSY), as cameras do.
   std::uint32_t automatic = 0;
   std::int32_t manual = 0;
 };
