@@ -9,6 +9,7 @@
 #include <optional>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -71,7 +72,8 @@ class Declarations {
           "N", "a positive whole number");
     Value(app_.add_option("--trace", o->traceFile,
                           "one CSV line per frame step: pass,new1,new2,dominant,follower,\n"
-                          "crop1_x,crop2_x,latency1_ms,latency2_ms"),
+                          "crop1_x,crop2_x,latency1_ms,latency2_ms\n"
+                          "(and skew_ms with --pairing)"),
           "FILE", "a file name");
     Value(app_.add_option("--snapshot", o->snapshotDirectory,
                           "at exit, write the last view of each side as DIR/side1.png, DIR/side2.png"),
@@ -140,6 +142,23 @@ class Declarations {
           "MM", "a width in millimetres (above 0, at most 100000)");
     app_.add_flag("--hold-when-unsure", o->holdWhenUnsure,
                   "keep the follower's target while the centre matches too little or has no clear peak");
+    Value(app_.add_option_function<std::pair<std::string, std::string>>(
+              "--cameras", [o](const auto& cameras) { std::tie(o->leftCamera, o->rightCamera) = cameras; },
+              "the left and right cameras (default 0 1), each a number, a device\n"
+              "path, a stable path (/dev/v4l/by-id/..., by-path/...; see\n"
+              "--list-cameras) or part of a name"),
+          "LEFT RIGHT", "two cameras: LEFT RIGHT");
+    app_.add_flag("--match-controls", o->matchControls,
+                  "once the left camera's automatic exposure and white balance have\n"
+                  "settled (3 s), set both cameras by hand to its exposure, gain,\n"
+                  "white balance and focus");
+    Value(app_.add_option("--pairing", o->pairing,
+                          "which frames a pass shows together: first (each side's first frame\n"
+                          "since the last take, as without the option) or closest (a pass waits\n"
+                          "up to half a frame period for the other camera's frame when it is\n"
+                          "due); either adds skew_ms to the trace")
+              ->transform(OneOf({"first", "closest"})),
+          "MODE", "first or closest");
   }
 
   bool Parse(int argc, const char* const* argv, std::string* error) {

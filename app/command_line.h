@@ -37,8 +37,12 @@ struct CommandLine {
   std::optional<stereo::ParallaxBudget> budget;  // with --comfort; its screen width comes from below
   std::optional<double> screenWidthMm;
   bool holdWhenUnsure = false;
+  std::string leftCamera, rightCamera;  // --cameras: numbers, paths or parts of names
+  bool matchControls = false;
+  std::string pairing;  // --pairing: empty (not given), "first" or "closest"
 
   bool cameraFiles() const { return !leftFile.empty(); }
+  bool chosenCameras() const { return !leftCamera.empty(); }
 };
 
 // False with a one-line `error` for an unknown option, a missing or bad value, or options that

@@ -99,6 +99,17 @@ int main(int argc, char** argv) {
   } else {
     platform.cameras = capture::MakeV4l2Backend();
   }
+  if (options.chosenCameras()) {
+    const std::vector<capture::DeviceEntry> devices = platform.cameras->ListDevices();
+    for (int side = 0; side < 2; ++side) {
+      config.cameras[side] = capture::ChooseCamera(devices, side ? options.rightCamera : options.leftCamera, &error);
+      if (config.cameras[side] < 0) return Fail(error);
+    }
+    if (config.cameras[0] == config.cameras[1])
+      return Fail("--cameras: LEFT and RIGHT are both " + capture::DescribeCamera(devices, config.cameras[0]));
+  }
+  config.pairing = options.pairing == "closest" ? stereo::Pairing::kClosest : stereo::Pairing::kFirst;
+  config.matchControls = options.matchControls;
   if (headless) {
     platform.windows = std::make_unique<app::HeadlessWindowSystem>();
     platform.displays = display::MakeOffscreenDisplayDriver();
@@ -115,7 +126,7 @@ int main(int argc, char** argv) {
   }
 
   app::TraceWriter trace;
-  const app::TraceColumns columns{options.comfort, options.screenWidthMm.has_value()};
+  const app::TraceColumns columns{options.comfort, options.screenWidthMm.has_value(), !options.pairing.empty()};
   if (!options.traceFile.empty() && !trace.Open(options.traceFile, &error, columns)) return Fail(error);
 
   const auto start = std::chrono::steady_clock::now();

@@ -61,8 +61,11 @@ StereoViewer::StereoViewer(Platform platform, ViewerConfig config)
       capture_(std::move(platform.cameras)),
       pipeline_(config.geometry),
       config_(std::move(config)),
+      watch_(capture_, config_.cameras, config_.geometry.frame.width, config_.geometry.frame.height,
+             config_.matchControls),
       control_(std::move(platform.control)) {
   pipeline_.SetConvergenceOptions(config_.convergence);
+  pipeline_.SetCameras(config_.cameras[0], config_.cameras[1], config_.pairing);
 }
 
 StereoViewer::~StereoViewer() {
@@ -90,8 +93,9 @@ bool StereoViewer::InitResources() {
     pipeline_.CreateFrame(side);
     displays_.CreateStaging(side);
     const cv::Size frame = config_.geometry.frame;
-    capture_.OpenDevice(stereo::kCameraOfSide[side], frame.width, frame.height);
+    capture_.OpenDevice(pipeline_.Camera(side), frame.width, frame.height);
   }
+  watch_.Begin(std::chrono::steady_clock::now());
   if (!windowSystem_->RegisterWindowClass(kWindowTitle)) {
     SetErrorText(kRegisterFailed);
     return false;
@@ -126,7 +130,9 @@ bool StereoViewer::DeviceReady(int side) {
 }
 
 void StereoViewer::FrameStep() {
+  watch_.Check(std::chrono::steady_clock::now());
   if (!DeviceReady(0)) return;
+  pipeline_.AwaitPair(capture_);
   const bool new1 = pipeline_.TakeFrame(0, capture_);
   if (!DeviceReady(1)) return;
   const bool new2 = pipeline_.TakeFrame(1, capture_);
@@ -172,12 +178,12 @@ void StereoViewer::ResetDisplays() {
 }
 
 void StereoViewer::ReleaseResources() {
-  capture_.CloseDevice(stereo::kCameraOfSide[0]);
+  capture_.CloseDevice(pipeline_.Camera(0));
   pipeline_.ReleaseFrame(0);
   displays_.ReleaseStaging(0);
   pipeline_.ReleaseMaps();
   displays_.ReleaseDevice(0);
-  capture_.CloseDevice(stereo::kCameraOfSide[1]);
+  capture_.CloseDevice(pipeline_.Camera(1));
   pipeline_.ReleaseFrame(1);
   displays_.ReleaseStaging(1);
   displays_.ReleaseDevice(1);

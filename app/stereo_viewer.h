@@ -2,6 +2,7 @@
 // passes of the main loop, the window procedure and shut-down.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/control_channel.h"
 #include "app/live_figures.h"
 #include "app/window_system.h"
+#include "capture/camera_watch.h"
 #include "capture/capture_manager.h"
 #include "display/display_pair.h"
 #include "stereo/frame_pipeline.h"
@@ -35,6 +37,9 @@ struct ViewerConfig {
   bool swapEyes = false;                                                    // side 1 shows camera 1, side 2 camera 0
   stereo::Mirror mirror[2] = {stereo::Mirror::None, stereo::Mirror::None};  // per side, before rectification
   stereo::ConvergenceOptions convergence;  // beyond following the dominant disparity: nothing by default
+  std::array<int, 2> cameras = {stereo::kCameraOfSide[0], stereo::kCameraOfSide[1]};  // left, right
+  stereo::Pairing pairing = stereo::Pairing::kFirst;
+  bool matchControls = false;  // set both cameras by hand to the left one's settled values
 };
 
 inline constexpr const char* kWindowTitle = "Direct3D aplikace";
@@ -53,7 +58,8 @@ class StereoViewer {
   bool InitResources();
   // Side 1's device, then side 2's.
   bool CreateDisplays();
-  // One pass: device 1 check, side 1's frame, device 2 check, side 2's frame, matching, present.
+  // One pass: the cameras looked after, device 1 check, (with closest pairing, a wait for a due
+  // frame), side 1's frame, device 2 check, side 2's frame, matching, present.
   void FrameStep();
   // Both devices, side 1 first; a failure writes ErrorText and requests the quit.
   void ResetDisplays();
@@ -94,6 +100,7 @@ class StereoViewer {
   stereo::FramePipeline pipeline_;
   WindowHandle window_ = nullptr;
   ViewerConfig config_;
+  capture::CameraWatch watch_;
   stereo::FrameStepRecord lastStep_;
   std::function<void(StereoViewer&)> observer_;
   long frameSteps_ = 0;

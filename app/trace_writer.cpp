@@ -37,6 +37,12 @@ std::string ComfortFields(const stereo::FrameStepRecord& r, bool millimetres) {
   return text;
 }
 
+std::string Skew(const stereo::FrameStepRecord& record) {
+  const std::chrono::steady_clock::time_point never{};
+  if (record.captured[0] == never || record.captured[1] == never) return "";
+  return Number("%.3f", std::chrono::duration<double, std::milli>(record.captured[0] - record.captured[1]).count());
+}
+
 }  // namespace
 
 TraceWriter::~TraceWriter() {
@@ -66,11 +72,13 @@ std::string TraceWriter::Header(TraceColumns columns) {
   std::string header = "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms";
   if (columns.comfort) header += ",near,far,parallax_near_pct,parallax_far_pct,clamped";
   if (columns.comfort && columns.millimetres) header += ",parallax_near_mm,parallax_far_mm";
+  if (columns.skew) header += ",skew_ms";
   return header;
 }
 
 std::string TraceWriter::Line(const stereo::FrameStepRecord& r, TraceColumns columns) {
-  const std::string extra = columns.comfort ? ComfortFields(r, columns.millimetres) : "";
+  const std::string extra = (columns.comfort ? ComfortFields(r, columns.millimetres) : "") +
+                            (columns.skew ? "," + Skew(r) : "");
   return std::to_string(r.passes) + "," + (r.newFrame[0] ? "1" : "0") + "," + (r.newFrame[1] ? "1" : "0") + "," +
          std::to_string(r.dominant) + "," + std::to_string(r.follower) + "," + std::to_string(r.cropX[0]) + "," +
          std::to_string(r.cropX[1]) + "," + Latency(r, 0) + "," + Latency(r, 1) + extra;

@@ -12,6 +12,7 @@ namespace app {
 struct TraceColumns {
   bool comfort = false;      // near,far,parallax_near_pct,parallax_far_pct,clamped
   bool millimetres = false;  // then parallax_near_mm,parallax_far_mm
+  bool skew = false;         // skew_ms (with --pairing)
 };
 
 class TraceWriter {
@@ -27,6 +28,7 @@ class TraceWriter {
   void Write(const stereo::FrameStepRecord& record);
 
   static std::string Header(TraceColumns columns = {});
+  // skew_ms: how much later side 1's frame was taken than side 2's; empty until both have shown one.
   static std::string Line(const stereo::FrameStepRecord& record, TraceColumns columns = {});
 
  private:

@@ -49,9 +49,9 @@ using testkit::StereoRig;
 
 struct Inputs {
   std::vector<std::uint8_t> bottomUp[2];
-  Inputs() {
+  explicit Inputs(cv::Size size) {
     cv::Mat images[2];
-    testkit::TexturedPair(64, &images[0], &images[1]);
+    testkit::TexturedPair(64, &images[0], &images[1], 7, size);
     for (int side = 0; side < 2; ++side) {
       cv::Mat flipped;
       cv::flip(images[side], flipped, 0);
@@ -60,22 +60,23 @@ struct Inputs {
   }
 };
 
-const Inputs& TheInputs() {
-  static const Inputs inputs;
-  return inputs;
+const Inputs& TheInputs(cv::Size size = {1024, 768}) {
+  static const Inputs inputs({1024, 768}), wide({1920, 1080});
+  return size == cv::Size(1024, 768) ? inputs : wide;
 }
 
-void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames) {
+void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames, cv::Size size = {1024, 768}) {
   if (!newFrames) return;
   state.PauseTiming();
-  rig.DeliverSample(0, TheInputs().bottomUp[0]);
-  rig.DeliverSample(1, TheInputs().bottomUp[1]);
+  rig.DeliverSample(0, TheInputs(size).bottomUp[0]);
+  rig.DeliverSample(1, TheInputs(size).bottomUp[1]);
   state.ResumeTiming();
 }
 
 // The viewer's pass without the device checks (the off-screen devices are never lost).
 struct Pass {
-  explicit Pass(stereo::ConvergenceOptions options = {}) : displays(display::MakeOffscreenDisplayDriver()) {
+  explicit Pass(stereo::Geometry geometry = {}, stereo::ConvergenceOptions options = {})
+      : pipeline(geometry), displays(display::MakeOffscreenDisplayDriver(), geometry.view) {
     pipeline.SetConvergenceOptions(options);
     pipeline.UseIdentityMaps();
     for (int side = 0; side < 2; ++side) {
@@ -93,17 +94,18 @@ struct Pass {
   display::DisplayPair displays;
 };
 
-void FrameStep(benchmark::State& state, bool newFrames, stereo::ConvergenceOptions options = {}) {
-  StereoRig rig;
-  Pass pass(options);
+void FrameStep(benchmark::State& state, bool newFrames, stereo::Geometry geometry = {},
+               stereo::ConvergenceOptions options = {}) {
+  StereoRig rig(geometry.frame, geometry.frame);
+  Pass pass(geometry, options);
   for (int warm = 0; warm < 3; ++warm) {
-    rig.DeliverSample(0, TheInputs().bottomUp[0]);
-    rig.DeliverSample(1, TheInputs().bottomUp[1]);
+    rig.DeliverSample(0, TheInputs(geometry.frame).bottomUp[0]);
+    rig.DeliverSample(1, TheInputs(geometry.frame).bottomUp[1]);
     pass.Run(rig);
   }
   long counted = 0, passes = 0;
   for (auto _ : state) {
-    Deliver(state, rig, newFrames);
+    Deliver(state, rig, newFrames, geometry.frame);
     const long before = allocations.load();
     pass.Run(rig);
     counted += allocations.load() - before;
@@ -156,15 +158,18 @@ stereo::ConvergenceOptions Comfort() {
 
 void BM_FrameStep_TwoNewFrames(benchmark::State& state) { FrameStep(state, true); }
 void BM_FrameStep_NoNewFrame(benchmark::State& state) { FrameStep(state, false); }
-void BM_Comfort_TwoNewFrames(benchmark::State& state) { FrameStep(state, true, Comfort()); }
-void BM_Comfort_NoNewFrame(benchmark::State& state) { FrameStep(state, false, Comfort()); }
+void BM_Comfort_TwoNewFrames(benchmark::State& state) { FrameStep(state, true, {}, Comfort()); }
+void BM_Comfort_NoNewFrame(benchmark::State& state) { FrameStep(state, false, {}, Comfort()); }
 void BM_Baseline_TwoNewFrames(benchmark::State& state) { Baseline(state, true); }
+// 1920 x 1080 cameras shown in 1280 x 720 views.
+void BM_FrameStep_TwoNewFrames_1080(benchmark::State& state) { FrameStep(state, true, {{1920, 1080}, {1280, 720}}); }
 void BM_Baseline_NoNewFrame(benchmark::State& state) { Baseline(state, false); }
 
 BENCHMARK(BM_CoarseEstimate)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_FrameStep_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Comfort_TwoNewFrames)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameStep_TwoNewFrames_1080)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FrameStep_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Comfort_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -80,8 +80,8 @@ std::vector<std::uint8_t> MjpegOf(const cv::Mat& bgr) {
 class MailboxSink final : public FrameSink {
  public:
   MailboxSink() { mailbox_.Allocate(kBgrBytes); }
-  void Deliver(const std::uint8_t* data, std::size_t length) override {
-    mailbox_.Store(data, length);
+  void Deliver(const std::uint8_t* data, std::size_t length, std::chrono::steady_clock::time_point captured) override {
+    mailbox_.Store(data, length, captured);
     stored_ += mailbox_.Take(std::chrono::milliseconds(0), nullptr) ? 1 : 0;
   }
   long stored() const { return stored_; }

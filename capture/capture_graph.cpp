@@ -23,9 +23,10 @@ std::string LowBytes(const std::u16string& text) {
 
 }  // namespace
 
-void CaptureGraph::Grabber::Deliver(const std::uint8_t* data, std::size_t length) {
+void CaptureGraph::Grabber::Deliver(const std::uint8_t* data, std::size_t length,
+                                    std::chrono::steady_clock::time_point captured) {
   MutexLock lock(mutex_);
-  if (mailbox_) mailbox_->Store(data, length);
+  if (mailbox_) mailbox_->Store(data, length, captured);
 }
 
 void CaptureGraph::Grabber::SetCallback(FrameMailbox* mailbox) {
@@ -66,15 +67,16 @@ void CaptureGraph::SetFrameSize(int width, int height) {
     VerbosePrintf("ERROR: could not allocate a frame of %i bytes\n", frameBytes_);
 }
 
-bool CaptureGraph::Build(DeviceBackend& backend) {
+bool CaptureGraph::Build(DeviceBackend& backend, int listed) {
   VerbosePrintf("SETUP: Setting up device %i\n", deviceNumber_);
   std::vector<DeviceEntry> devices = backend.ListDevices();
   HRESULT hr = VFW_E_NOT_FOUND;
   std::u16string name;
-  if (static_cast<std::size_t>(deviceNumber_) < devices.size()) {
-    DeviceEntry& device = devices[static_cast<std::size_t>(deviceNumber_)];
-    name = device.name.substr(0, std::min(device.name.find(u'\0'), kDeviceNameLength - 1));
-    hr = device.open(&source_);
+  const auto index = static_cast<std::size_t>(listed < 0 ? deviceNumber_ : listed);
+  if (index < devices.size()) {
+    entry_ = devices[index];
+    name = entry_.name.substr(0, std::min(entry_.name.find(u'\0'), kDeviceNameLength - 1));
+    hr = entry_.open(&source_);
   }
   if (FAILED(hr) || !source_) return Fail("ERROR - Could not find specified video device\n");
   VerbosePrintf("SETUP: %s\n", LowBytes(name).c_str());

@@ -22,16 +22,25 @@ class CaptureGraph {
   CaptureGraph(const CaptureGraph&) = delete;
   CaptureGraph& operator=(const CaptureGraph&) = delete;
 
-  // Opens the device of that number in `backend`'s list and runs its graph; false, having said why,
-  // when it cannot. A graph that failed is only good for its teardown.
-  bool Build(DeviceBackend& backend);
+  // Opens the device of that number in `backend`'s list (or the `listed` one, for a device that came
+  // back under another number) and runs its graph; false, having said why, when it cannot. A graph
+  // that failed is only good for its teardown.
+  bool Build(DeviceBackend& backend, int listed = -1);
   bool Running() const { return stage_ == Stage::kRunning; }
+  // The device went away while running.
+  bool DeviceLost() const { return source_ && source_->Lost(); }
+  // The device's controls, and setting one by hand (the device is running).
+  std::vector<Control> Controls() const { return source_ ? source_->Controls() : std::vector<Control>{}; }
+  bool SetManual(ControlKind kind, int value) { return source_ && source_->SetManual(kind, value); }
+  // The entry it was opened from: its node and stable paths.
+  const DeviceEntry& entry() const { return entry_; }
 
   // The frame size negotiated; 0 when the device has none (every frame is then refused).
   int frameWidth() const { return frameWidth_; }
   int frameHeight() const { return frameHeight_; }
   int frameBytes() const { return frameBytes_; }
   FrameMailbox& mailbox() { return mailbox_; }
+  const FrameMailbox& mailbox() const { return mailbox_; }
 
  private:
   // How far construction came; the teardown releases what each step made.
@@ -40,7 +49,7 @@ class CaptureGraph {
   // Hands frames to the mailbox while one is attached.
   class Grabber final : public FrameSink {
    public:
-    void Deliver(const std::uint8_t* data, std::size_t length) override;
+    void Deliver(const std::uint8_t* data, std::size_t length, std::chrono::steady_clock::time_point captured) override;
     // Returns only after a call into the old mailbox has returned, and none follows.
     void SetCallback(FrameMailbox* mailbox);
 
@@ -59,6 +68,7 @@ class CaptureGraph {
   Stage stage_ = Stage::kGraph;
   std::vector<std::u16string> filters_;  // in the order they were added
   int frameWidth_ = 0, frameHeight_ = 0, frameBytes_ = 0;
+  DeviceEntry entry_;
   FrameMailbox mailbox_;
   Grabber grabber_;
   std::unique_ptr<SourceDevice> source_;  // stopped in the teardown before the grabber goes

@@ -1,5 +1,6 @@
 #include "capture/capture_manager.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -86,6 +87,62 @@ bool CaptureManager::GetFrameSize(int deviceNumber, int* width, int* height) con
 std::chrono::steady_clock::time_point CaptureManager::LastFrameArrival(int deviceNumber) const {
   if (!ValidSlot(deviceNumber) || !slots_[deviceNumber]) return {};
   return slots_[deviceNumber]->mailbox().LastTakenArrival();
+}
+
+std::chrono::steady_clock::time_point CaptureManager::LastFrameCapture(int deviceNumber) const {
+  if (!ValidSlot(deviceNumber) || !slots_[deviceNumber]) return {};
+  return slots_[deviceNumber]->mailbox().LastTakenCapture();
+}
+
+bool CaptureManager::NextFrameDue(int deviceNumber, std::chrono::steady_clock::time_point* due,
+                                  std::chrono::steady_clock::duration* period) const {
+  const CaptureGraph* graph = Ready(deviceNumber);
+  return graph && graph->mailbox().NextFrameDue(due, period);
+}
+
+bool CaptureManager::WaitForFrame(int deviceNumber, std::chrono::steady_clock::time_point deadline) const {
+  const CaptureGraph* graph = Ready(deviceNumber);
+  return graph && graph->mailbox().WaitForFrame(deadline);
+}
+
+std::vector<Control> CaptureManager::Controls(int deviceNumber) const {
+  const CaptureGraph* graph = Ready(deviceNumber);
+  return graph ? graph->Controls() : std::vector<Control>{};
+}
+
+bool CaptureManager::SetManual(int deviceNumber, ControlKind kind, int value) {
+  CaptureGraph* graph = Ready(deviceNumber);
+  return graph && graph->SetManual(kind, value);
+}
+
+bool CaptureManager::DeviceLost(int deviceNumber) const {
+  const CaptureGraph* graph = Ready(deviceNumber);
+  return graph && graph->DeviceLost();
+}
+
+DeviceEntry CaptureManager::Entry(int deviceNumber) const {
+  if (!ValidSlot(deviceNumber) || !slots_[deviceNumber]) return {};
+  return slots_[deviceNumber]->entry();
+}
+
+bool CaptureManager::Reopen(int deviceNumber, const DeviceEntry& entry, int width, int height) {
+  if (!ValidSlot(deviceNumber) || slots_[deviceNumber]) return false;
+  const std::vector<DeviceEntry> devices = backend_->ListDevices();
+  for (std::size_t listed = 0; listed < devices.size(); ++listed) {
+    if (!SameDevice(devices[listed], entry)) continue;
+    auto graph = std::make_unique<CaptureGraph>(deviceNumber, width, height);
+    if (!graph->Build(*backend_, static_cast<int>(listed))) return false;
+    slots_[deviceNumber] = std::move(graph);
+    return true;
+  }
+  return false;
+}
+
+bool SameDevice(const DeviceEntry& a, const DeviceEntry& b) {
+  if (a.stablePaths.empty() || b.stablePaths.empty()) return !a.path.empty() && a.path == b.path;
+  return std::any_of(a.stablePaths.begin(), a.stablePaths.end(), [&b](const std::string& path) {
+    return std::find(b.stablePaths.begin(), b.stablePaths.end(), path) != b.stablePaths.end();
+  });
 }
 
 void CaptureManager::CloseDevice(int deviceNumber) {

@@ -20,6 +20,9 @@ extern bool verbose;
 
 inline constexpr int kDeviceSlots = 20;
 
+// Two list entries are one device: they share a stable path, or, when either has none, a node.
+bool SameDevice(const DeviceEntry& a, const DeviceEntry& b);
+
 class CaptureManager {
  public:
   // A null backend is a machine without cameras.
@@ -45,6 +48,23 @@ class CaptureManager {
   // When the frame most recently taken (GetPixels or DiscardFrame) arrived from its streaming thread;
   // the epoch when none has been taken since the device was opened.
   std::chrono::steady_clock::time_point LastFrameArrival(int deviceNumber) const;
+  // When the camera took that frame (its own timestamp where it gives one, else the arrival).
+  std::chrono::steady_clock::time_point LastFrameCapture(int deviceNumber) const;
+  // When the device's next frame should arrive, and its frame period; false when not yet known.
+  bool NextFrameDue(int deviceNumber, std::chrono::steady_clock::time_point* due,
+                    std::chrono::steady_clock::duration* period) const;
+  // Waits until a frame waits or `deadline` passes; true when one waits.
+  bool WaitForFrame(int deviceNumber, std::chrono::steady_clock::time_point deadline) const;
+  // The running device's controls; setting one by hand (its automatic mode off).
+  std::vector<Control> Controls(int deviceNumber) const;
+  bool SetManual(int deviceNumber, ControlKind kind, int value);
+  // The device's stream ended because the device went away.
+  bool DeviceLost(int deviceNumber) const;
+  // The list entry the device was opened from (node and stable paths); empty when not open.
+  DeviceEntry Entry(int deviceNumber) const;
+  // Opens, into the free slot `deviceNumber`, the listed device that is `entry` again: the one with
+  // one of its stable paths, or, when it had none, its node. False when none is there or it fails.
+  bool Reopen(int deviceNumber, const DeviceEntry& entry, int width, int height);
   void CloseDevice(int deviceNumber);
   // The device number is below the latest count and the device's graph runs.
   bool IsDeviceReady(int deviceNumber) const;

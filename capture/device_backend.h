@@ -3,6 +3,7 @@
 // cameras and the tests' fake cameras are backends.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,13 +28,34 @@ struct StreamFormat {
   int width = 0, height = 0;
 };
 
+// The camera settings that make two cameras' pictures alike; each may have an automatic mode.
+enum class ControlKind { kExposure, kGain, kWhiteBalance, kFocus };
+inline constexpr ControlKind kControlKinds[] = {ControlKind::kExposure, ControlKind::kGain, ControlKind::kWhiteBalance,
+                                                ControlKind::kFocus};
+
+// "exposure", "gain", "white balance", "focus".
+const char* ControlName(ControlKind kind);
+
+struct Control {
+  ControlKind kind = ControlKind::kExposure;
+  int minimum = 0, maximum = 0, step = 1;
+  int value = 0;              // now
+  bool hasAutomatic = false;  // the camera has an automatic mode for it
+  bool automatic = false;     // and that mode is on
+};
+
 // Where a source device hands its frames.
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
-  // One frame: packed RGB24 rows, bottom row first, blue green red. Called on the device's streaming
-  // thread, one call at a time.
-  virtual void Deliver(const std::uint8_t* data, std::size_t length) = 0;
+  // One frame: packed RGB24 rows, bottom row first, blue green red, and when the camera took it
+  // (steady clock). Called on the device's streaming thread, one call at a time.
+  virtual void Deliver(const std::uint8_t* data, std::size_t length,
+                       std::chrono::steady_clock::time_point captured) = 0;
+  // A frame whose capture time is its arrival.
+  void Deliver(const std::uint8_t* data, std::size_t length) {
+    Deliver(data, length, std::chrono::steady_clock::now());
+  }
 };
 
 // An opened video input device. Used on the thread that opens it, apart from the frames it delivers.
@@ -58,11 +80,20 @@ class SourceDevice {
   virtual HRESULT StartStreaming(FrameSink& sink) = 0;
   // Returns only when no Deliver call runs and none will follow. Safe to repeat.
   virtual void StopStreaming() = 0;
+  // The device went away (unplugged) while streaming; nothing more will come from it.
+  virtual bool Lost() const { return false; }
+
+  // The controls the device has, of the kinds above.
+  virtual std::vector<Control> Controls() const { return {}; }
+  // Switches the control's automatic mode off and sets its value; false when the device refuses.
+  virtual bool SetManual(ControlKind kind, int value) { return false; }
 };
 
 struct DeviceEntry {
   std::u16string name;  // the friendly name
   std::function<HRESULT(std::unique_ptr<SourceDevice>*)> open;
+  std::string path;                      // the device node, when the device has one
+  std::vector<std::string> stablePaths;  // links to it that survive replugging (by id, by path)
 };
 
 class DeviceBackend {

@@ -105,8 +105,29 @@ void FramePipeline::CreateFrame(int side) {
   frame_[side].setTo(cv::Scalar::all(0));
 }
 
+void FramePipeline::SetCameras(int left, int right, Pairing pairing) {
+  camera_[0] = left;
+  camera_[1] = right;
+  pairing_ = pairing;
+}
+
+void FramePipeline::AwaitPair(capture::CaptureManager& capture) const {
+  if (pairing_ != Pairing::kClosest) return;
+  const bool fresh[2] = {capture.HasNewFrame(camera_[0]), capture.HasNewFrame(camera_[1])};
+  if (fresh[0] == fresh[1]) return;
+  const int other = camera_[fresh[0] ? 1 : 0];
+  std::chrono::steady_clock::time_point due;
+  std::chrono::steady_clock::duration period;
+  if (!capture.NextFrameDue(other, &due, &period)) return;
+  const auto now = std::chrono::steady_clock::now();
+  const auto half = period / 2;
+  // A frame overdue by a whole period is not coming soon: the camera may have stopped.
+  if (due - now > half || now - due > period) return;
+  capture.WaitForFrame(other, now + half);
+}
+
 bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
-  const int camera = kCameraOfSide[swapped_ ? 1 - side : side];
+  const int camera = camera_[swapped_ ? 1 - side : side];
   if (!capture.HasNewFrame(camera)) return false;
   int width = 0, height = 0;
   const cv::Size expected = geometry_.frame;
@@ -126,6 +147,7 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
   cv::remap(raw_[side], target, mapXY_[side](region), mapAlpha_[side](region), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
             cv::Scalar());
   record_.arrival[side] = capture.LastFrameArrival(camera);
+  record_.captured[side] = capture.LastFrameCapture(camera);
   return true;
 }
 

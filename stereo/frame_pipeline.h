@@ -23,8 +23,13 @@ namespace stereo {
 // otherwise), normalised-response prefilter.
 cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities = Geometry().disparities);
 
-// Side 1 (index 0) shows camera 0, side 2 (index 1) camera 1.
+// Side 1 (index 0) shows camera 0, side 2 (index 1) camera 1, unless the rig names others.
 inline constexpr int kCameraOfSide[2] = {0, 1};
+
+// Which frames a pass shows together. kFirst: each side's first frame since the last take. kClosest:
+// the same, but when only one side has a new frame and the other's is due within half its frame
+// period, the pass waits for it (never longer than half a period).
+enum class Pairing { kFirst, kClosest };
 
 inline constexpr int kFollowerFloor = 1;
 
@@ -52,8 +57,9 @@ struct FrameStepRecord {
   int follower = 0;  // after the floor
   int cropX[2] = {0, 0};
   ComfortRecord comfort;
-  std::chrono::steady_clock::time_point arrival[2];  // when the frames last taken reached the capture layer
-  std::chrono::steady_clock::time_point presented;   // when the present of this pass ended (set by the caller)
+  std::chrono::steady_clock::time_point arrival[2];   // when the frames last taken reached the capture layer
+  std::chrono::steady_clock::time_point captured[2];  // when their cameras took them
+  std::chrono::steady_clock::time_point presented;    // when the present of this pass ended (set by the caller)
 };
 
 // Main thread only. Sides are 0 (side 1) and 1 (side 2).
@@ -74,6 +80,13 @@ class FramePipeline {
   void SetConvergenceOptions(const ConvergenceOptions& options) { options_ = options; }
   // The side's frame image (the frame size), black until its camera delivers.
   void CreateFrame(int side);
+  // The cameras the sides show (kCameraOfSide unless set) and how their frames are paired.
+  void SetCameras(int left, int right, Pairing pairing);
+  int Camera(int side) const { return camera_[side]; }
+
+  // With kClosest pairing: when one side's camera has a new frame and the other's next frame is due
+  // within half its period, waits for that frame, at most half a period.
+  void AwaitPair(capture::CaptureManager& capture) const;
 
   // Takes the waiting frame of the side's camera, if one waits, and rectifies it into the side's frame
   // image; true when it did. A frame of another size than the frame size is dropped (said once).
@@ -125,6 +138,8 @@ class FramePipeline {
   int nudge_ = 0;
   bool locked_ = false;
   int lockedValue_ = kFollowerFloor;
+  int camera_[2] = {kCameraOfSide[0], kCameraOfSide[1]};
+  Pairing pairing_ = Pairing::kFirst;
   FollowerState follower_;
   FrameStepRecord record_;
   ConvergenceOptions options_;

@@ -79,11 +79,14 @@ std::unique_ptr<capture::DeviceBackend> FakeCameras::Backend() {
       MutexLock lock(cameras->mutex_);
       for (int index = 0; index < static_cast<int>(cameras->cameras_.size()); ++index) {
         if (cameras->unplugged_[static_cast<std::size_t>(index)]) continue;
-        devices.push_back({cameras->Camera(index).name, [cameras = cameras, index](auto* device) {
+        devices.push_back({cameras->Camera(index).name,
+                           [cameras = cameras, index](auto* device) {
                              const capture::HRESULT hr = cameras->Camera(index).openResult;
                              if (capture::SUCCEEDED(hr)) *device = std::make_unique<Source>(cameras, index);
                              return hr;
-                           }});
+                           },
+                           "",
+                           {}});
       }
       return devices;
     }

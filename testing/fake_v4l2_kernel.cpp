@@ -27,6 +27,8 @@ std::uint32_t BitsPerPixel(std::uint32_t format) {
   return 16;
 }
 
+bool IsCompressed(std::uint32_t format) { return format == V4L2_PIX_FMT_MJPEG || format == V4L2_PIX_FMT_JPEG; }
+
 std::uint32_t Snap(std::uint32_t value, std::uint32_t low, std::uint32_t high, std::uint32_t step) {
   return low + (std::clamp(value, low, std::max(low, high)) - low) / std::max(step, 1u) * std::max(step, 1u);
 }
@@ -34,7 +36,7 @@ std::uint32_t Snap(std::uint32_t value, std::uint32_t low, std::uint32_t high, s
 }  // namespace
 
 FakeV4l2Device::FakeV4l2Device(FakeV4l2Kernel& kernel, std::string path, FakeDeviceConfig config)
-    : kernel_(kernel), path_(std::move(path)), config_(std::move(config)) {
+    : kernel_(kernel), path_(std::move(path)), config_(std::move(config)), controls_(config_.controls) {
   if (config_.formats.empty() || config_.formats[0].sizes.empty()) return;
   const FakeSize& first = config_.formats[0].sizes[0];
   format_.pixelformat = config_.formats[0].pixelFormat;
@@ -54,6 +56,57 @@ void FakeV4l2Device::Unplug() {
   capture::MutexLock lock(kernel_.mutex_);
   unplugged_ = true;
   kernel_.changed_.notify_all();
+}
+
+void FakeV4l2Device::Replug() {
+  capture::MutexLock lock(kernel_.mutex_);
+  FreeBuffers();
+  unplugged_ = wakePending_ = false;
+  ++generation_;
+  kernel_.changed_.notify_all();
+}
+
+std::int32_t FakeV4l2Device::ControlValue(std::uint32_t id) const {
+  capture::MutexLock lock(kernel_.mutex_);
+  for (const FakeControl& control : controls_)
+    if (control.id == id) return control.value;
+  return 0;
+}
+
+FakeControl* FakeV4l2Device::FindControl(std::uint32_t id) {
+  for (FakeControl& control : controls_)
+    if (control.id == id) return &control;
+  return nullptr;
+}
+
+// Refuses a value out of range (ERANGE) where drivers would clamp it, so that a caller that does not
+// clamp shows.
+int FakeV4l2Device::HandleControl(unsigned long request, void* arg) {
+  if (request == VIDIOC_QUERYCTRL) {
+    auto* query = static_cast<v4l2_queryctrl*>(arg);
+    const FakeControl* control = FindControl(query->id);
+    if (!control) return EINVAL;
+    *query = v4l2_queryctrl{};
+    query->id = control->id;
+    query->minimum = control->minimum;
+    query->maximum = control->maximum;
+    query->step = control->step;
+    return 0;
+  }
+  auto* value = static_cast<v4l2_control*>(arg);
+  FakeControl* control = FindControl(value->id);
+  if (!control) return EINVAL;
+  if (request == VIDIOC_G_CTRL) {
+    value->value = control->value;
+    return 0;
+  }
+  const FakeControl* automatic = control->automatic ? FindControl(control->automatic) : nullptr;
+  if (automatic && automatic->value != control->manual) return EBUSY;
+  if (value->value < control->minimum || value->value > control->maximum ||
+      (value->value - control->minimum) % control->step != 0)
+    return ERANGE;
+  control->value = value->value;
+  return 0;
 }
 
 void FakeV4l2Device::SetBusy(bool busy) {
@@ -163,6 +216,9 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
       format_ = static_cast<v4l2_format*>(arg)->fmt.pix;
       return 0;
     case VIDIOC_S_PARM: return 0;
+    case VIDIOC_QUERYCTRL:
+    case VIDIOC_G_CTRL:
+    case VIDIOC_S_CTRL: return HandleControl(request, arg);
     case VIDIOC_REQBUFS: {
       auto* req = static_cast<v4l2_requestbuffers*>(arg);
       if (busy_ || othersBuffers) return EBUSY;
@@ -219,7 +275,11 @@ int FakeV4l2Device::HandleBuffer(int fd, unsigned long request, v4l2_buffer* buf
     *buf = v4l2_buffer{};
     buf->index = index;
     buf->bytesused = last_->bytesUsed.value_or(static_cast<std::uint32_t>(copied));
-    buf->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE | last_->flags;
+    buf->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | last_->flags;
+    const auto sinceBoot = last_->taken.value_or(std::chrono::steady_clock::now()).time_since_epoch();
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceBoot).count();
+    buf->timestamp.tv_sec = static_cast<time_t>(micros / 1000000);
+    buf->timestamp.tv_usec = static_cast<suseconds_t>(micros % 1000000);
     ++framesDequeued_;
     wakePending_ = config_.extraWakeups;
     return 0;
@@ -243,6 +303,11 @@ FakeV4l2Device* FakeV4l2Kernel::AddDevice(const std::string& path, FakeDeviceCon
   return devices_.emplace_back(std::make_unique<FakeV4l2Device>(*this, path, std::move(config))).get();
 }
 
+void FakeV4l2Kernel::LimitBandwidth(int uncompressedStreams) {
+  capture::MutexLock lock(mutex_);
+  uncompressedStreams_ = uncompressedStreams;
+}
+
 int FakeV4l2Kernel::OpenDescriptors() const {
   capture::MutexLock lock(mutex_);
   return static_cast<int>(descriptors_.size());
@@ -255,7 +320,26 @@ int FakeV4l2Kernel::Mappings() const {
 
 FakeV4l2Device* FakeV4l2Kernel::DeviceOf(int fd) const {
   const auto it = descriptors_.find(fd);
-  return it == descriptors_.end() ? nullptr : it->second;
+  return it == descriptors_.end() ? nullptr : it->second.device;
+}
+
+bool FakeV4l2Kernel::Stale(int fd) const {
+  const auto it = descriptors_.find(fd);
+  return it != descriptors_.end() && it->second.generation != it->second.device->generation_;
+}
+
+std::vector<std::pair<std::string, std::string>> FakeV4l2Kernel::ListStableLinks() {
+  capture::MutexLock lock(mutex_);
+  std::vector<std::pair<std::string, std::string>> links;
+  for (const auto& device : devices_)
+    if (!device->unplugged_)
+      for (const std::string& link : device->config_.stableLinks) links.emplace_back(link, device->path_);
+  std::sort(links.begin(), links.end(), [](const auto& a, const auto& b) {
+    const bool aByPath = a.first.find("/by-path/") != std::string::npos;
+    const bool bByPath = b.first.find("/by-path/") != std::string::npos;
+    return aByPath != bByPath ? bByPath : a.first < b.first;
+  });
+  return links;
 }
 
 std::vector<std::string> FakeV4l2Kernel::ListVideoNodes() {
@@ -271,7 +355,7 @@ int FakeV4l2Kernel::Open(const std::string& path, int) {
   capture::MutexLock lock(mutex_);
   for (const auto& device : devices_)
     if (device->path_ == path && !device->unplugged_) {
-      descriptors_[nextFd_] = device.get();
+      descriptors_[nextFd_] = Descriptor{device.get(), device->generation_};
       return nextFd_++;
     }
   errno = ENOENT;
@@ -281,7 +365,17 @@ int FakeV4l2Kernel::Open(const std::string& path, int) {
 int FakeV4l2Kernel::Ioctl(int fd, unsigned long request, void* arg) {
   capture::MutexLock lock(mutex_);
   FakeV4l2Device* device = DeviceOf(fd);
-  errno = device ? device->Handle(fd, request, arg) : EBADF;
+  if (device && !Stale(fd) && request == VIDIOC_STREAMON && uncompressedStreams_ >= 0 &&
+      !IsCompressed(device->format_.pixelformat)) {
+    const auto streams = std::count_if(devices_.begin(), devices_.end(), [](const auto& other) {
+      return other->streaming_ && !other->unplugged_ && !IsCompressed(other->format_.pixelformat);
+    });
+    if (streams >= uncompressedStreams_) {
+      errno = ENOSPC;
+      return -1;
+    }
+  }
+  errno = !device ? EBADF : Stale(fd) ? ENODEV : device->Handle(fd, request, arg);
   return errno == 0 ? 0 : -1;
 }
 
@@ -289,9 +383,10 @@ void* FakeV4l2Kernel::Mmap(std::size_t length, int, int flags, int fd, off_t off
   capture::MutexLock lock(mutex_);
   FakeV4l2Device* device = DeviceOf(fd);
   const auto index = static_cast<std::size_t>(offset / kOffsetStep);
-  errno = !device ? EBADF : device->unplugged_ ? ENODEV : EINVAL;
-  if (!device || device->unplugged_ || !(flags & MAP_SHARED) || offset % kOffsetStep != 0 || device->owner_ != fd ||
-      index >= device->buffers_.size() || length == 0 || length > device->buffers_[index].memory->size())
+  errno = !device ? EBADF : device->unplugged_ || Stale(fd) ? ENODEV : EINVAL;
+  if (!device || device->unplugged_ || Stale(fd) || !(flags & MAP_SHARED) || offset % kOffsetStep != 0 ||
+      device->owner_ != fd || index >= device->buffers_.size() || length == 0 ||
+      length > device->buffers_[index].memory->size())
     return MAP_FAILED;
   const auto& memory = device->buffers_[index].memory;
   mappings_.emplace(memory->data(), memory);
@@ -313,8 +408,8 @@ int FakeV4l2Kernel::Ready(pollfd* fds, nfds_t count) const {
   int ready = 0;
   for (nfds_t i = 0; i < count; ++i) {
     const FakeV4l2Device* device = DeviceOf(fds[i].fd);
-    fds[i].revents =
-        static_cast<short>((device ? device->PollEvents() : POLLNVAL) & (fds[i].events | POLLERR | POLLHUP | POLLNVAL));
+    const short events = !device ? POLLNVAL : Stale(fds[i].fd) ? POLLERR | POLLHUP : device->PollEvents();
+    fds[i].revents = static_cast<short>(events & (fds[i].events | POLLERR | POLLHUP | POLLNVAL));
     ready += fds[i].revents != 0;
   }
   return ready;
@@ -337,7 +432,7 @@ int FakeV4l2Kernel::Close(int fd) {
   }
   // As the kernel does: closing the owner ends streaming and frees the buffers (mapped memory stays
   // alive until it is unmapped).
-  if (device->owner_ == fd) device->FreeBuffers();
+  if (device->owner_ == fd && !Stale(fd)) device->FreeBuffers();
   changed_.notify_all();
   descriptors_.erase(fd);
   return 0;

@@ -1,11 +1,12 @@
 // An in-memory V4L2 kernel for tests, behind the backend's system-call seam: device nodes with
 // formats, sizes, frame rates, mmap buffers and frames, configured per test and steered while the
-// code under test runs. It can lie (strides, sizes, lengths), be busy or be unplugged. Every call
-// takes the kernel's lock, so tests may steer it from any thread.
+// code under test runs. It can lie (strides, sizes, lengths), be busy, run out of bus bandwidth, be
+// unplugged and come back. Every call takes the kernel's lock, so tests may steer it from any thread.
 #pragma once
 
 #include <linux/videodev2.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,12 +32,24 @@ struct FakeFormat {
   std::uint32_t fps = 30;
 };
 
+// One control: an integer with its range (booleans and menus are ranges too).
+struct FakeControl {
+  std::uint32_t id = 0;
+  std::int32_t minimum = 0, maximum = 1, step = 1, value = 0;
+  // The control's automatic switch and the switch's manual setting: while the switch is elsewhere the
+  // control refuses values (EBUSY), as cameras do.
+  std::uint32_t automatic = 0;
+  std::int32_t manual = 0;
+};
+
 struct FakeDeviceConfig {
   std::string card = "Fake Camera";  // copied into the 32-byte field; 32 bytes leave no terminator
   std::uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
   std::vector<FakeFormat> formats;
-  std::uint32_t paddingPerLine = 0;  // honest extra bytes at the end of every row (uncompressed)
-  bool extraWakeups = false;         // poll wakes once more after every dequeue, with nothing there
+  std::uint32_t paddingPerLine = 0;      // honest extra bytes at the end of every row (uncompressed)
+  bool extraWakeups = false;             // poll wakes once more after every dequeue, with nothing there
+  std::vector<std::string> stableLinks;  // its /dev/v4l/by-id and by-path links
+  std::vector<FakeControl> controls;
   // Lies, each replacing what the format says when set: the stride, the image size, the bytes
   // allocated per buffer, and the length QUERYBUF reports (mmap still checks the real size).
   std::optional<std::uint32_t> bytesPerLine, sizeImage, bufferBytes, queryBufLength;
@@ -49,6 +62,8 @@ struct FakeFrame {
   std::vector<std::uint8_t> bytes;
   std::uint32_t flags = 0;                 // e.g. V4L2_BUF_FLAG_ERROR
   std::optional<std::uint32_t> bytesUsed;  // a lie about the length; default: the bytes copied
+  // The driver's monotonic timestamp (steady clock); default: when the frame is dequeued.
+  std::optional<std::chrono::steady_clock::time_point> taken;
 };
 
 class FakeV4l2Kernel;
@@ -64,7 +79,12 @@ class FakeV4l2Device {
   void Unplug();
   // Another process streams from the device: S_FMT, REQBUFS and STREAMON fail with EBUSY.
   void SetBusy(bool busy);
+  // The node comes back (plugged in again): a fresh device, not streaming; descriptors opened before
+  // the unplug stay dead.
+  void Replug();
   v4l2_pix_format CurrentFormat() const;
+  // The control's value now; 0 when the device has no such control.
+  std::int32_t ControlValue(std::uint32_t id) const;
   int FramesDequeued() const;
 
  private:
@@ -83,7 +103,12 @@ class FakeV4l2Device {
   FakeV4l2Kernel& kernel_;
   const std::string path_;
   const FakeDeviceConfig config_;
+  FakeControl* FindControl(std::uint32_t id);
+  int HandleControl(unsigned long request, void* arg);
+
   bool unplugged_ = false, busy_ = false, repeat_ = false, wakePending_ = false, streaming_ = false;
+  int generation_ = 0;  // plugged-in times; a descriptor works only in the generation it was opened in
+  std::vector<FakeControl> controls_;
   v4l2_pix_format format_{};
   std::vector<Buffer> buffers_;
   std::deque<std::uint32_t> queue_;  // queued buffers in order
@@ -99,8 +124,12 @@ class FakeV4l2Kernel final : public capture::V4l2System {
   FakeV4l2Device* AddDevice(const std::string& path, FakeDeviceConfig config);
   int OpenDescriptors() const;
   int Mappings() const;
+  // Bus bandwidth for this many uncompressed streams at once; STREAMON of one more fails with ENOSPC.
+  // Compressed streams always fit. Unlimited unless set.
+  void LimitBandwidth(int uncompressedStreams);
 
   std::vector<std::string> ListVideoNodes() override;
+  std::vector<std::pair<std::string, std::string>> ListStableLinks() override;
   int Open(const std::string& path, int flags) override;
   int Ioctl(int fd, unsigned long request, void* arg) override;
   void* Mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override;
@@ -111,12 +140,19 @@ class FakeV4l2Kernel final : public capture::V4l2System {
  private:
   friend class FakeV4l2Device;
   FakeV4l2Device* DeviceOf(int fd) const REQUIRES(mutex_);
+  // The descriptor was opened before its device was unplugged and plugged in again.
+  bool Stale(int fd) const REQUIRES(mutex_);
   int Ready(pollfd* fds, nfds_t count) const REQUIRES(mutex_);
 
   mutable capture::Mutex mutex_;         // guards everything below and every device's state
   std::condition_variable_any changed_;  // a frame, a queued buffer, a stream change or an unplug
   std::vector<std::unique_ptr<FakeV4l2Device>> devices_ GUARDED_BY(mutex_);
-  std::map<int, FakeV4l2Device*> descriptors_ GUARDED_BY(mutex_);
+  struct Descriptor {
+    FakeV4l2Device* device;
+    int generation;
+  };
+  std::map<int, Descriptor> descriptors_ GUARDED_BY(mutex_);
+  int uncompressedStreams_ GUARDED_BY(mutex_) = -1;
   std::multimap<void*, std::shared_ptr<std::vector<std::uint8_t>>> mappings_ GUARDED_BY(mutex_);
   int nextFd_ GUARDED_BY(mutex_) = 100;
 };

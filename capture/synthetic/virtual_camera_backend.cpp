@@ -1,5 +1,6 @@
 #include "capture/synthetic/virtual_camera_backend.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -58,12 +59,22 @@ class VirtualSource final : public SourceDevice {
   void Stream(FrameSink& sink) {
     const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(1.0 / camera_.framesPerSecond));
-    const auto start = std::chrono::steady_clock::now();
+    const auto seconds = [](double s) {
+      return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
+    };
+    const auto now = std::chrono::steady_clock::now();
+    const auto start = (camera_.epoch == std::chrono::steady_clock::time_point{} ? now : camera_.epoch) +
+                       seconds(camera_.phaseSeconds);
+    cv::RNG late(camera_.seed);
     cv::Mat image, bottomUp(camera_.height, camera_.width, CV_8UC3);
-    for (long frame = 0;; ++frame) {
+    // The frame under way when the stream starts comes at once, as a camera's first frame does.
+    const long first = now > start ? (now - start) / period : 0;
+    for (long frame = first;; ++frame) {
+      const auto onGrid = start + frame * period + seconds(late.uniform(0.0, 1.0) * camera_.jitterSeconds);
+      const auto due = frame == first ? std::min(onGrid, std::max(now, start)) : onGrid;
       {
         MutexLock lock(mutex_);
-        while (!stopping_ && wake_.wait_until(mutex_, start + frame * period) != std::cv_status::timeout) {
+        while (!stopping_ && wake_.wait_until(mutex_, due) != std::cv_status::timeout) {
         }
         if (stopping_) return;
       }
@@ -92,7 +103,9 @@ class VirtualBackend final : public DeviceBackend {
                                     [camera](std::unique_ptr<SourceDevice>* device) {
                                       *device = std::make_unique<VirtualSource>(camera);
                                       return S_OK;
-                                    }});
+                                    },
+                                    "",
+                                    {}});
     return devices;
   }
 

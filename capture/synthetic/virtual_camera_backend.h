@@ -3,6 +3,7 @@
 // the --camera-files cameras are both virtual cameras.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,13 @@ struct VirtualCamera {
   std::string name;
   int width = 1024, height = 768;
   double framesPerSecond = 30.0;
+  // Frame n comes `phaseSeconds` + n periods after `epoch` (unset: when the stream starts), late by up
+  // to `jitterSeconds` (uniformly, from a generator seeded with `seed`): cameras given one epoch are in
+  // step, or out of step by their phases. A stream that starts after its epoch delivers the frame
+  // under way at once, then keeps to the grid.
+  std::chrono::steady_clock::time_point epoch;
+  double phaseSeconds = 0.0, jitterSeconds = 0.0;
+  unsigned seed = 1;
   // Renders frame number `frameIndex` as a top-down BGR image of width x height. Runs on the camera's
   // streaming thread; must be safe to call from there.
   std::function<void(long frameIndex, cv::Mat* image)> render;

@@ -31,15 +31,22 @@ bool QueryCaptureNode(V4l2System& system, const std::string& path, std::string* 
 
 std::vector<DeviceEntry> V4l2Backend::ListDevices() {
   std::vector<DeviceEntry> devices;
+  const std::vector<std::pair<std::string, std::string>> links = system_->ListStableLinks();
   for (const std::string& path : system_->ListVideoNodes()) {
     std::string card;
     if (!QueryCaptureNode(*system_, path, &card)) continue;
-    devices.push_back(DeviceEntry{Utf8ToUtf16(card), [system = system_, path](std::unique_ptr<SourceDevice>* device) {
-                                    std::unique_ptr<V4l2SourceDevice> opened;
-                                    const HRESULT hr = V4l2SourceDevice::Open(system, path, &opened);
-                                    *device = std::move(opened);
-                                    return hr;
-                                  }});
+    DeviceEntry entry{Utf8ToUtf16(card),
+                      [system = system_, path](std::unique_ptr<SourceDevice>* device) {
+                        std::unique_ptr<V4l2SourceDevice> opened;
+                        const HRESULT hr = V4l2SourceDevice::Open(system, path, &opened);
+                        *device = std::move(opened);
+                        return hr;
+                      },
+                      path,
+                      {}};
+    for (const auto& [link, node] : links)
+      if (node == path) entry.stablePaths.push_back(link);
+    devices.push_back(std::move(entry));
   }
   return devices;
 }

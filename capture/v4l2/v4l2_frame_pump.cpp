@@ -17,6 +17,17 @@ v4l2_buffer Buffer(std::uint32_t index) {
   return buffer;
 }
 
+// When the camera took the frame: the driver's monotonic timestamp (the steady clock's own), or the
+// arrival when the driver gives none or one that cannot be true.
+std::chrono::steady_clock::time_point CaptureTime(const v4l2_buffer& buffer) {
+  const auto now = std::chrono::steady_clock::now();
+  if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC) return now;
+  if (buffer.timestamp.tv_sec <= 0 || buffer.timestamp.tv_usec < 0 || buffer.timestamp.tv_usec >= 1000000) return now;
+  const std::chrono::steady_clock::time_point taken(std::chrono::seconds(buffer.timestamp.tv_sec) +
+                                                    std::chrono::microseconds(buffer.timestamp.tv_usec));
+  return taken > now || now - taken > std::chrono::seconds(1) ? now : taken;
+}
+
 }  // namespace
 
 V4l2FramePump::V4l2FramePump(std::shared_ptr<V4l2System> system, int fd) : system_(std::move(system)), fd_(fd) {}
@@ -81,7 +92,7 @@ V4l2FramePump::Step V4l2FramePump::Pump(FrameSink& sink, int timeoutMs) {
   const bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&
                       buffer.bytesused <= region.size() &&
                       converter_.Convert(region.data(), buffer.bytesused, output_.data());
-  if (usable) sink.Deliver(output_.data(), output_.size());
+  if (usable) sink.Deliver(output_.data(), output_.size(), CaptureTime(buffer));
 
   v4l2_buffer again = Buffer(buffer.index);
   if (Xioctl(*system_, fd_, VIDIOC_QBUF, &again) != 0) return Step::kDeviceLost;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 
 namespace capture {
@@ -32,8 +33,8 @@ bool V4l2SourceDevice::Range::Offers(std::uint32_t width, std::uint32_t height) 
   return (width - minWidth) % stepWidth == 0 && (height - minHeight) % stepHeight == 0;
 }
 
-V4l2SourceDevice::V4l2SourceDevice(std::shared_ptr<V4l2System> system, UniqueFd fd)
-    : system_(std::move(system)), fd_(std::move(fd)) {}
+V4l2SourceDevice::V4l2SourceDevice(std::shared_ptr<V4l2System> system, UniqueFd fd, std::string path)
+    : system_(std::move(system)), fd_(std::move(fd)), path_(std::move(path)) {}
 
 V4l2SourceDevice::~V4l2SourceDevice() { StopStreaming(); }
 
@@ -48,7 +49,7 @@ HRESULT V4l2SourceDevice::Open(std::shared_ptr<V4l2System> system, const std::st
       (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) return VFW_E_NOT_FOUND;
 
-  std::unique_ptr<V4l2SourceDevice> result(new V4l2SourceDevice(std::move(system), std::move(owner)));
+  std::unique_ptr<V4l2SourceDevice> result(new V4l2SourceDevice(std::move(system), std::move(owner), path));
   for (std::uint32_t index = 0; index < kMaxFormats; ++index) {
     v4l2_fmtdesc description{};
     description.index = index;
@@ -292,16 +293,103 @@ bool V4l2SourceDevice::SetExactFormat(std::uint32_t pixelFormat, std::uint32_t w
 HRESULT V4l2SourceDevice::StartStreaming(FrameSink& sink) {
   if (pump_) return S_OK;
   auto pump = std::make_unique<V4l2FramePump>(system_, fd_.get());
-  const HRESULT hr = pump->Start(deviceFormat_);
+  HRESULT hr = pump->Start(deviceFormat_);
+  if (hr == HresultFromErrno(ENOSPC)) hr = StartCompressed(*pump);
   if (FAILED(hr)) return hr;
   pump_ = std::move(pump);
   stopRequested_ = false;
-  // Ends on a stop request, or quietly when the camera is unplugged or fails.
+  lost_ = false;
+  // Ends on a stop request, or when the camera is unplugged or fails.
   thread_ = std::thread([this, &sink] {
     while (!stopRequested_)
-      if (pump_->Pump(sink, kPollTimeoutMs) == V4l2FramePump::Step::kDeviceLost) return;
+      if (pump_->Pump(sink, kPollTimeoutMs) == V4l2FramePump::Step::kDeviceLost) {
+        lost_ = true;
+        return;
+      }
   });
   return S_OK;
+}
+
+HRESULT V4l2SourceDevice::StartCompressed(V4l2FramePump& pump) {
+  const std::uint32_t width = deviceFormat_.width, height = deviceFormat_.height;
+  const std::uint32_t f = deviceFormat_.pixelformat;
+  char stream[64];
+  std::snprintf(stream, sizeof stream, "%c%c%c%c %ux%u", static_cast<char>(f & 0x7F),
+                static_cast<char>((f >> 8) & 0x7F), static_cast<char>((f >> 16) & 0x7F),
+                static_cast<char>((f >> 24) & 0x7F), width, height);
+  const char* outcome = "and it offers no MJPEG at that size";
+  HRESULT hr = HresultFromErrno(ENOSPC);
+  const bool offered = std::any_of(ranges_.begin(), ranges_.end(), [&](const Range& r) {
+    return !r.converted && r.pixelFormat == V4L2_PIX_FMT_MJPEG && r.Offers(width, height);
+  });
+  v4l2_pix_format set{};
+  if (deviceFormat_.pixelformat != V4L2_PIX_FMT_MJPEG && offered &&
+      SetExactFormat(V4L2_PIX_FMT_MJPEG, width, height, &set) && CanConvertToBgr(set.pixelformat, width, height)) {
+    deviceFormat_ = set;
+    hr = pump.Start(set);
+    outcome = SUCCEEDED(hr) ? "streaming MJPEG at that size instead" : "nor for MJPEG at that size";
+  }
+  std::fprintf(stderr, "%s: not enough USB bandwidth for %s, %s\n", path_.c_str(), stream, outcome);
+  return hr;
+}
+
+namespace {
+
+// The V4L2 controls behind each kind: the value, its automatic switch and the switch's manual setting.
+struct ControlIds {
+  ControlKind kind;
+  std::uint32_t value, automatic;
+  std::int32_t manual;
+};
+constexpr ControlIds kControlIds[] = {
+    {ControlKind::kExposure, V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+    {ControlKind::kGain, V4L2_CID_GAIN, V4L2_CID_AUTOGAIN, 0},
+    {ControlKind::kWhiteBalance, V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE, 0},
+    {ControlKind::kFocus, V4L2_CID_FOCUS_ABSOLUTE, V4L2_CID_FOCUS_AUTO, 0},
+};
+
+}  // namespace
+
+std::vector<Control> V4l2SourceDevice::Controls() const {
+  std::vector<Control> controls;
+  auto read = [this](std::uint32_t id, v4l2_queryctrl* query, std::int32_t* value) {
+    *query = v4l2_queryctrl{};
+    query->id = id;
+    v4l2_control control{};
+    control.id = id;
+    if (Ioctl(VIDIOC_QUERYCTRL, query) != 0 || (query->flags & V4L2_CTRL_FLAG_DISABLED) ||
+        Ioctl(VIDIOC_G_CTRL, &control) != 0)
+      return false;
+    *value = control.value;
+    return true;
+  };
+  for (const ControlIds& ids : kControlIds) {
+    v4l2_queryctrl query{};
+    std::int32_t value = 0;
+    if (!read(ids.value, &query, &value)) continue;
+    Control control{ids.kind, query.minimum, query.maximum, std::max(query.step, 1), value};
+    std::int32_t mode = 0;
+    control.hasAutomatic = read(ids.automatic, &query, &mode);
+    control.automatic = control.hasAutomatic && mode != ids.manual;
+    controls.push_back(control);
+  }
+  return controls;
+}
+
+bool V4l2SourceDevice::SetManual(ControlKind kind, int value) {
+  for (const ControlIds& ids : kControlIds) {
+    if (ids.kind != kind) continue;
+    // The value can only be set once the automatic mode is off (where the device has one).
+    v4l2_queryctrl query{};
+    query.id = ids.automatic;
+    if (Ioctl(VIDIOC_QUERYCTRL, &query) == 0 && !(query.flags & V4L2_CTRL_FLAG_DISABLED)) {
+      v4l2_control automatic{ids.automatic, ids.manual};
+      if (Ioctl(VIDIOC_S_CTRL, &automatic) != 0) return false;
+    }
+    v4l2_control control{ids.value, value};
+    return Ioctl(VIDIOC_S_CTRL, &control) == 0;
+  }
+  return false;
 }
 
 void V4l2SourceDevice::StopStreaming() {

@@ -29,8 +29,13 @@ class V4l2SourceDevice final : public SourceDevice {
   HRESULT GetFormat(StreamFormat* format) const override;
   bool SetFormat(const StreamFormat& format) override;
   bool DeliversRgb24() const override;
+  // A stream the bus has no room for (ENOSPC) is tried once more in MJPEG at the same size, with a
+  // line on standard error saying so.
   HRESULT StartStreaming(FrameSink& sink) override;
   void StopStreaming() override;
+  bool Lost() const override { return lost_; }
+  std::vector<Control> Controls() const override;
+  bool SetManual(ControlKind kind, int value) override;
 
   // The device format behind the stream's current format.
   const v4l2_pix_format& DeviceFormat() const { return deviceFormat_; }
@@ -48,7 +53,7 @@ class V4l2SourceDevice final : public SourceDevice {
     bool Offers(std::uint32_t width, std::uint32_t height) const;
   };
 
-  V4l2SourceDevice(std::shared_ptr<V4l2System> system, UniqueFd fd);
+  V4l2SourceDevice(std::shared_ptr<V4l2System> system, UniqueFd fd, std::string path);
   int Ioctl(unsigned long request, void* arg) const { return Xioctl(*system_, fd_.get(), request, arg); }
   void AddFormatSizes(std::uint32_t pixelFormat);
   std::int64_t FastestIntervalAt(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) const;
@@ -59,9 +64,12 @@ class V4l2SourceDevice final : public SourceDevice {
   // Sets the device to the format exactly; false when it refuses or would adjust it.
   bool SetExactFormat(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height, v4l2_pix_format* set);
   std::int64_t FastestInterval(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height) const;
+  // After ENOSPC: the same size in MJPEG, when the device offers it; says how it went.
+  HRESULT StartCompressed(V4l2FramePump& pump);
 
   std::shared_ptr<V4l2System> system_;
   UniqueFd fd_;
+  const std::string path_;
   std::vector<std::uint32_t> pixelFormats_;  // ENUM_FMT order
   std::vector<Range> ranges_;
   HRESULT currentResult_ = E_FAIL;  // outcome of reading the current format
@@ -71,6 +79,7 @@ class V4l2SourceDevice final : public SourceDevice {
   std::unique_ptr<V4l2FramePump> pump_;  // exists while streaming
   std::thread thread_;
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> lost_{false};  // the streaming thread ended because the device went away
 };
 
 }  // namespace capture

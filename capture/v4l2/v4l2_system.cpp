@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace capture {
 namespace {
@@ -29,6 +30,20 @@ class KernelV4l2System final : public V4l2System {
     closedir(dir);
     SortVideoNodes(&nodes);
     return nodes;
+  }
+  std::vector<std::pair<std::string, std::string>> ListStableLinks() override {
+    std::vector<std::pair<std::string, std::string>> links;
+    for (const char* folder : {"/dev/v4l/by-id", "/dev/v4l/by-path"}) {
+      std::error_code ec;
+      std::vector<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().string());
+      std::sort(names.begin(), names.end());
+      for (const std::string& link : names) {
+        const std::filesystem::path node = std::filesystem::canonical(link, ec);
+        if (!ec) links.emplace_back(link, node.string());
+      }
+    }
+    return links;
   }
   int Open(const std::string& path, int flags) override { return ::open(path.c_str(), flags); }
   int Ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }

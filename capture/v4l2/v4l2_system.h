@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace capture {
@@ -23,6 +24,9 @@ class V4l2System {
 
   // The video device nodes present (/dev/videoN), in ascending node number.
   virtual std::vector<std::string> ListVideoNodes() = 0;
+  // The links to them that survive replugging (under /dev/v4l/by-id and /dev/v4l/by-path), each with
+  // the node it names, by id first, each folder in name order.
+  virtual std::vector<std::pair<std::string, std::string>> ListStableLinks() { return {}; }
   virtual int Open(const std::string& path, int flags) = 0;
   virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
   virtual void* Mmap(std::size_t length, int prot, int flags, int fd, off_t offset) = 0;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,7 +38,7 @@ inline constexpr std::uint32_t kMaxLiedBytes = 1u << 20;
 // Reads every byte of what the pump delivers and keeps the lengths.
 class CountingSink final : public capture::FrameSink {
  public:
-  void Deliver(const std::uint8_t* data, std::size_t length) override {
+  void Deliver(const std::uint8_t* data, std::size_t length, std::chrono::steady_clock::time_point) override {
     lengths.push_back(length);
     for (std::size_t i = 0; i < length; ++i) checksum += data[i];
   }

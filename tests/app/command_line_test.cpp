@@ -32,7 +32,8 @@ TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
   EXPECT_TRUE(o.headless && o.verbose && o.listCameras && o.version && o.help);
   app::CommandLine other;
   ASSERT_TRUE(Parse({"--identity-maps", "--demo", "--windowed", "--help", "--passes", "+7", "--frame", "1920x1080",
-                     "--view=1280x720", "--disparities", "256"},
+                     "--view=1280x720", "--disparities", "256", "--cameras", "/dev/v4l/by-id/usb-A", "Webcam",
+                     "--match-controls", "--pairing", "closest"},
                     &other, &error))
       << error;
   EXPECT_TRUE(other.identityMaps && other.demo && other.windowed && other.help);
@@ -40,6 +41,9 @@ TEST(CommandLine, ReadsEveryOptionAndTheLastOfARepeatedOne) {
   EXPECT_EQ(other.geometry.frame, cv::Size(1920, 1080));
   EXPECT_EQ(other.geometry.view, cv::Size(1280, 720));
   EXPECT_EQ(other.geometry.disparities, 256);
+  EXPECT_EQ(other.leftCamera + " " + other.rightCamera, "/dev/v4l/by-id/usb-A Webcam");
+  EXPECT_TRUE(other.matchControls && !o.matchControls && !o.chosenCameras() && o.pairing.empty());
+  EXPECT_EQ(other.pairing, "closest");
   EXPECT_EQ(o.geometry.frame, cv::Size(1024, 768)) << "the defaults";
   EXPECT_FALSE(other.comfort || other.holdWhenUnsure || other.budget || other.screenWidthMm || !other.scene.empty());
   app::CommandLine comfort;
@@ -91,6 +95,8 @@ TEST(CommandLine, RefusesBadInputWithAOneLineMessage) {
        "--budget needs three per cent figures B,F,T (each above 0, at most 100), not '2,1,3,'"},
       {{"--comfort", "--screen-width", "nan"},
        "--screen-width needs a width in millimetres (above 0, at most 100000), not 'nan'"},
+      {{"--cameras", "0"}, "--cameras needs two cameras: LEFT RIGHT"},
+      {{"--pairing", "sideways"}, "--pairing needs first or closest, not 'sideways'"},
   };
   for (const auto& [args, expected] : bad) {
     app::CommandLine options;
@@ -109,14 +115,17 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   for (const char* option : {"--help ", "--version ", "--list-cameras ", "--verbose ", "--maps DIR ",
                              "--identity-maps ", "--camera-files LEFT RIGHT ", "--demo ", "--windowed ", "--headless ",
                              "--passes N ", "--trace FILE ", "--snapshot DIR ", "--scene NAME ", "--comfort ",
-                             "--budget B,F,T ", "--screen-width MM ", "--hold-when-unsure "}) {
+                             "--budget B,F,T ", "--screen-width MM ", "--hold-when-unsure ", "--cameras LEFT RIGHT ",
+                             "--match-controls ", "--pairing MODE "}) {
     const std::size_t at = help.find("\n  " + std::string(option));
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";
     EXPECT_EQ(help.find_first_not_of(' ', at + 3 + std::string(option).size()), at + 29) << option;
     previous = at;
   }
-  EXPECT_NE(help.find(",\n                            crop1_x,crop2_x,latency1_ms,latency2_ms\n"), std::string::npos);
+  EXPECT_NE(help.find(",\n                            crop1_x,crop2_x,latency1_ms,latency2_ms\n"
+                      "                            (and skew_ms with --pairing)\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -52,6 +52,12 @@ TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
   EXPECT_EQ(app::TraceWriter::Line(record, {true, false}), "7,1,0,64,61,142,82,4.250,,70.25,52.50,-1.281,0.938,58");
   EXPECT_EQ(app::TraceWriter::Line(record, {true, true}),
             "7,1,0,64,61,142,82,4.250,,70.25,52.50,-1.281,0.938,58,-15.4,11.2");
+  // With --pairing: the skew, empty until both sides have shown a frame.
+  const app::TraceColumns skew{false, false, true};
+  EXPECT_EQ(app::TraceWriter::Line(record, skew), "7,1,0,64,61,142,82,4.250,,") << "no skew before both sides show";
+  record.captured[0] = record.arrival[0];
+  record.captured[1] = record.arrival[0] + std::chrono::microseconds(2500);
+  EXPECT_EQ(app::TraceWriter::Line(record, skew), "7,1,0,64,61,142,82,4.250,,-2.500");
 
   TempDir dir;
   std::string error;

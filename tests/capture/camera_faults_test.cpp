@@ -1,5 +1,5 @@
 // Camera faults end to end, with the whole viewer running in app::WinMain: a camera unplugged mid-run
-// and a camera that never delivers (V4L2 cameras on the fake kernel).
+// and plugged in again, and a camera that never delivers (V4L2 cameras on the fake kernel).
 #include <chrono>
 
 #include <gtest/gtest.h>
@@ -25,9 +25,11 @@ class CameraFaults : public testing::Test {
  protected:
   // Two YUYV cameras at 1024 x 768.
   CameraFaults() {
-    for (int i = 0; i < 2; ++i)
-      cameras[i] = kernel->AddDevice("/dev/video" + std::to_string(i),
-                                     testkit::CameraConfig({{V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}}}));
+    for (int i = 0; i < 2; ++i) {
+      testkit::FakeDeviceConfig config = testkit::CameraConfig({{V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}}});
+      config.stableLinks = {"/dev/v4l/by-id/usb-Fake-" + std::to_string(i) + "-video-index0"};
+      cameras[i] = kernel->AddDevice("/dev/video" + std::to_string(i), config);
+    }
   }
   // Makes a camera stream one picture over and over; returns it as the viewer will see it.
   static cv::Mat Stream(testkit::FakeV4l2Device* camera, int seed) {
@@ -52,29 +54,44 @@ class CameraFaults : public testing::Test {
   testkit::FakeV4l2Device* cameras[2] = {nullptr, nullptr};
 };
 
-// The frames shown are the cameras' pictures, top row first; camera 1's stays when it goes away.
-TEST_F(CameraFaults, AnUnpluggedCameraStopsWhileTheOtherKeepsUpdating) {
+// The frames shown are the cameras' pictures, top row first; camera 0's stays while it is away, and
+// it is opened again when it comes back.
+TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndComesBack) {
   const cv::Mat first1 = Stream(cameras[0], 1), first2 = Stream(cameras[1], 2);
+  cv::Mat again1;
   long pass = 0, unpluggedAt = 0, side1After = 0, side2After = 0;
-  bool stillShows1 = false;
+  bool stillShows1 = false, back = false;
+  const auto start = std::chrono::steady_clock::now();
+  testing::internal::CaptureStderr();
   const int code = app::WinMain(Platform(), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
     ++pass;
     if (!unpluggedAt && Shows(viewer, 0, first1) && Shows(viewer, 1, first2)) {
       cameras[0]->Unplug();
       unpluggedAt = pass;
-    } else if (unpluggedAt && pass > unpluggedAt + 5) {  // a frame taken just before the unplug has landed
+    } else if (unpluggedAt && pass > unpluggedAt + 5 && again1.empty()) {  // a frame taken before the unplug landed
       side1After += viewer.lastStep().newFrame[0] ? 1 : 0;
       side2After += viewer.lastStep().newFrame[1] ? 1 : 0;
     }
-    if (unpluggedAt && pass == unpluggedAt + 40) stillShows1 = Shows(viewer, 0, first1);
-    if ((unpluggedAt && pass == unpluggedAt + 40) || pass > 3000) Escape(viewer);
+    if (unpluggedAt && pass == unpluggedAt + 40) {
+      stillShows1 = Shows(viewer, 0, first1);
+      again1 = Stream(cameras[0], 3);
+      cameras[0]->Replug();
+    }
+    back = !again1.empty() && Shows(viewer, 0, again1);
+    if (back || std::chrono::steady_clock::now() - start > 20s) Escape(viewer);
   });
+  const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty()) << "an unplugged camera is not an error of the viewer";
   ASSERT_GT(unpluggedAt, 0) << "the cameras' pictures never showed";
   EXPECT_EQ(side1After, 0);
   EXPECT_TRUE(stillShows1) << "side 1 keeps its last frame";
   EXPECT_GT(side2After, 0);
+  EXPECT_TRUE(back) << "side 1 shows camera 0 again";
+  EXPECT_EQ(
+      said,
+      "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) went away; side 1 shows its last frame until it is back\n"
+      "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) is back\n");
   EXPECT_EQ(kernel->OpenDescriptors(), 0);
 }
 

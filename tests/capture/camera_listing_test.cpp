@@ -1,6 +1,9 @@
 // The --list-cameras text: devices under the numbers the viewer opens them by, with their formats.
 #include "capture/camera_listing.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "testing/fake_cameras.h"
@@ -35,3 +38,39 @@ TEST(CameraListingTest, EveryDeviceKeepsItsNumberWhatEverItsFormatsSay) {
 }
 
 }  // namespace
+
+// --cameras: each word and the camera it names, or the line that names the candidates.
+TEST(CameraListingTest, ACamerasWordNamesOneCameraOrTheCandidates) {
+  const std::string byId = "/dev/v4l/by-id/usb-Cam_HD_Webcam-video-index0";
+  const std::vector<capture::DeviceEntry> devices = {
+      {u"HD Webcam", nullptr, "/dev/video0", {byId, "/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0"}},
+      {u"HD Webcam", nullptr, "/dev/video2", {"/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0"}},
+      {u"Synthetic camera (right)", nullptr, "", {}}};
+  const std::string all =
+      "0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0), 1 \"HD Webcam\" "
+      "(/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0), 2 \"Synthetic camera (right)\"";
+  const struct {
+    std::string word;
+    int camera;
+    std::string error;
+  } rows[] = {
+      {"2", 2, ""},
+      {"/dev/video2", 1, ""},
+      {byId, 0, ""},
+      {"RIGHT", 2, ""},
+      {"3", -1, "--cameras: no camera '3'; the cameras are " + all},
+      {"/dev/video1", -1, "--cameras: no camera '/dev/video1'; the cameras are " + all},
+      {"", -1, "--cameras: no camera ''; the cameras are " + all},
+      {"webcam", -1,
+       "--cameras: 'webcam' could be 0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0) or 1 \"HD "
+       "Webcam\" (/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0); name one by its number or path"},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    EXPECT_EQ(capture::ChooseCamera(devices, row.word, &error), row.camera) << row.word;
+    EXPECT_EQ(error, row.error);
+  }
+  std::string error;
+  EXPECT_EQ(capture::ChooseCamera({}, "0", &error), -1);
+  EXPECT_EQ(error, "--cameras: no camera '0'; there are no cameras");
+}

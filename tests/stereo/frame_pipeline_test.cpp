@@ -2,6 +2,9 @@
 // OpenCV pass shows, pixel for pixel, whatever the cameras deliver; frames it cannot hold are dropped.
 #include "stereo/frame_pipeline.h"
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "testing/stereo_rig.h"
@@ -56,6 +59,33 @@ TEST(FramePipeline, DropsFramesOfAnotherSizeSayingSoOnceAndGoesOn) {
   }
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "device 0 delivers 1280 by 720, expected 1024 by 768\n");
   EXPECT_EQ(cv::countNonZero(pipeline.View(0).reshape(1)), 0) << "nothing written into the frame image";
+}
+
+// Camera 2 delivers every 300 ms; side 1 gets a new frame 75 ms before camera 2's next is due.
+TEST(FramePipeline, ClosestPairingWaitsForTheOtherSidesFrameWhenItIsDue) {
+  using namespace std::chrono_literals;
+  for (const stereo::Pairing pairing : {stereo::Pairing::kFirst, stereo::Pairing::kClosest}) {
+    testkit::StereoRig rig({64, 48}, {64, 48});
+    stereo::FramePipeline pipeline;
+    pipeline.SetCameras(0, 1, pairing);
+    const cv::Mat frame(48, 64, CV_8UC3, cv::Scalar::all(1));
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i) {
+      std::this_thread::sleep_until(start + i * 300ms);
+      ASSERT_TRUE(rig.Deliver(1, frame));
+      rig.capture->DiscardFrame(1);
+    }
+    std::thread camera2([&] {
+      std::this_thread::sleep_until(start + 1200ms);
+      rig.Deliver(1, frame);
+    });
+    std::this_thread::sleep_until(start + 1125ms);
+    ASSERT_TRUE(rig.Deliver(0, frame));
+    pipeline.AwaitPair(*rig.capture);
+    const bool paired = rig.capture->HasNewFrame(1);
+    camera2.join();
+    EXPECT_EQ(paired, pairing == stereo::Pairing::kClosest);
+  }
 }
 
 }  // namespace

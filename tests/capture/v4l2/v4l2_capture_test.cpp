@@ -1,14 +1,17 @@
 // The capture layer over the V4L2 backend and the fake kernel: the devices listed, the format the
 // camera is set to, frames of every format we take arriving as OpenCV converts them, damaged frames
 // dropped, and busy or vanishing cameras leaving nothing behind.
+#include <array>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "capture/camera_listing.h"
+#include "capture/camera_watch.h"
 #include "capture/capture_manager.h"
 #include "capture/v4l2/v4l2_backend.h"
 #include "testing/fake_v4l2_kernel.h"
@@ -61,16 +64,23 @@ TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
   Add("/dev/video2",
       CameraConfig({Format(V4L2_PIX_FMT_GREY, {{64, 48}}), Format(V4L2_PIX_FMT_NV12, {{16, 16, 4096, 4096, 1, 1}})},
                    std::string(40, 'N')));
-  Add("/dev/video3", CameraConfig({Format(V4L2_PIX_FMT_Y41P, {{160, 120, 1280, 960, 8, 8}})}, "Odd"));
+  testkit::FakeDeviceConfig odd = CameraConfig({Format(V4L2_PIX_FMT_Y41P, {{160, 120, 1280, 960, 8, 8}})}, "Odd");
+  odd.stableLinks = {"/dev/v4l/by-path/pci-usb-0:1-video-index0", "/dev/v4l/by-id/usb-Odd-video-index0"};
+  odd.controls = {{V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6500, 10, 4600, V4L2_CID_AUTO_WHITE_BALANCE, 0},
+                  {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1},
+                  {V4L2_CID_GAIN, 0, 255, 1, 32}};
+  Add("/dev/video3", odd);
   testkit::FakeDeviceConfig metadata = CameraConfig({}, "Metadata");
   metadata.capabilities = V4L2_CAP_META_CAPTURE;
   Add("/dev/video1", metadata);
   EXPECT_EQ(capture::ListCameras(*std::make_unique<capture::V4l2Backend>(kernel)),
             "0: " + std::string(32, 'N') +  // the card field holds 32 bytes, with no room for an end
-                "\n   GREY 64x48; NV12 16x16-4096x4096; RGB24 64x48, 16x16-4096x4096\n"
-                "1: Odd\n   Y41P 160x120-1280x960 step 8x8\n"
+                "\n   /dev/video2\n   GREY 64x48; NV12 16x16-4096x4096; RGB24 64x48, 16x16-4096x4096\n"
+                "1: Odd\n   /dev/video3\n   /dev/v4l/by-id/usb-Odd-video-index0\n"
+                "   /dev/v4l/by-path/pci-usb-0:1-video-index0\n   Y41P 160x120-1280x960 step 8x8\n"
+                "   gain 0-255: 32, white balance 2800-6500 step 10: 4600 (auto)\n"
                 "2: Tenth \xC4\x8D\xEF\xBF\xBD\n"  // a broken byte becomes U+FFFD
-                "   MJPG 1280x720, 640x480; YUYV 640x480; RGB24 1280x720, 640x480\n");
+                "   /dev/video10\n   MJPG 1280x720, 640x480; YUYV 640x480; RGB24 1280x720, 640x480\n");
   ExpectNothingLeftOpen();
 }
 
@@ -172,6 +182,77 @@ TEST_F(V4l2Capture, AnUnpluggedCameraStopsDeliveringAndClosesCleanly) {
   manager.CloseDevice(0);
   ExpectNothingLeftOpen();
   EXPECT_FALSE(manager.OpenDevice(0, kWidth, kHeight)) << "no camera any more";
+}
+
+TEST_F(V4l2Capture, FramesKeepTheDriversCaptureTime) {
+  testkit::FakeV4l2Device* camera = Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
+  const auto taken = std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::steady_clock::now()) -
+                     std::chrono::milliseconds(25);
+  testkit::FakeFrame frame{Noise(kWidth * kHeight * 2, 1)};
+  frame.taken = taken;
+  camera->QueueFrame(frame);
+  ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
+  TakeFrame();
+  EXPECT_EQ(manager.LastFrameCapture(0), taken);
+}
+
+// The left camera's settled values on both, each clamped to its camera's range; a control either
+// camera lacks is left alone.
+TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {
+  testkit::FakeDeviceConfig left = CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})});
+  testkit::FakeDeviceConfig right = left;
+  left.controls = {{V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY},
+                   {V4L2_CID_EXPOSURE_ABSOLUTE, 3, 2047, 1, 250, V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+                   {V4L2_CID_GAIN, 0, 255, 1, 32},
+                   {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1},
+                   {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6500, 10, 6200, V4L2_CID_AUTO_WHITE_BALANCE, 0},
+                   {V4L2_CID_FOCUS_AUTO, 0, 1, 1, 1},
+                   {V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 5, 40, V4L2_CID_FOCUS_AUTO, 0}};
+  right.controls = {{V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, V4L2_EXPOSURE_AUTO},
+                    {V4L2_CID_EXPOSURE_ABSOLUTE, 5, 2000, 1, 100, V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+                    {V4L2_CID_GAIN, 0, 100, 1, 50},
+                    {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1},
+                    {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6000, 100, 4000, V4L2_CID_AUTO_WHITE_BALANCE, 0}};
+  testkit::FakeV4l2Device* cameras[2] = {Add("/dev/video0", left), Add("/dev/video1", right)};
+  ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight) && manager.OpenDevice(1, kWidth, kHeight));
+  std::array<std::vector<capture::Control>, 2> set;
+  EXPECT_EQ(capture::MatchControls(manager, 0, 1, &set),
+            (std::vector<std::string>{"camera 1: white balance 6200 clamped to 6000 (its range is 2800-6000)",
+                                      "camera 1 has no focus control: focus not matched",
+                                      "controls matched to camera 0: exposure 250, gain 32, white balance 6200, "
+                                      "all manual"}));
+  for (auto [id, value0, value1] :
+       {std::tuple<std::uint32_t, int, int>{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL, V4L2_EXPOSURE_MANUAL},
+        {V4L2_CID_EXPOSURE_ABSOLUTE, 250, 250},
+        {V4L2_CID_GAIN, 32, 32},
+        {V4L2_CID_AUTO_WHITE_BALANCE, 0, 0},
+        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 6200, 6000},
+        {V4L2_CID_FOCUS_AUTO, 1, 0}}) {
+    EXPECT_EQ(cameras[0]->ControlValue(id), value0) << id;
+    EXPECT_EQ(cameras[1]->ControlValue(id), value1) << id;
+  }
+}
+
+// Two cameras on a bus with room for one uncompressed stream: the second tries MJPEG at the same size.
+TEST_F(V4l2Capture, OnACrowdedBusTheSecondCameraTriesMjpegAtTheSameSizeAndSaysSo) {
+  kernel->LimitBandwidth(1);
+  Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
+  ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
+  const std::string bus = ": not enough USB bandwidth for YUYV 64x48, ";
+  for (auto [mjpegSize, said] : {std::pair{cv::Size(kWidth, kHeight), "streaming MJPEG at that size instead\n"},
+                                 {cv::Size(640, 480), "and it offers no MJPEG at that size\n"}}) {
+    const std::string path = "/dev/video" + std::to_string(mjpegSize.width);
+    testkit::FakeV4l2Device* second = Add(
+        path, CameraConfig(
+                  {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}),
+                   Format(V4L2_PIX_FMT_MJPEG, {{std::uint32_t(mjpegSize.width), std::uint32_t(mjpegSize.height)}})}));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(manager.OpenDevice(1, kWidth, kHeight), mjpegSize.width == kWidth);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), path + bus + said);
+    EXPECT_EQ(second->CurrentFormat().pixelformat == V4L2_PIX_FMT_MJPEG, mjpegSize.width == kWidth);
+    manager.CloseDevice(1);
+    second->Unplug();
+  }
 }
 
 }  // namespace

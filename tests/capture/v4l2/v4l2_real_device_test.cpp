@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -42,6 +45,9 @@ TEST(V4l2RealDeviceTest, TheFirstCameraIsListedOpensAndDelivers) {
   capture::CaptureManager manager(capture::MakeV4l2Backend());
   if (!manager.OpenDevice(0, 640, 480)) GTEST_SKIP() << "the first camera is in use or cannot stream";
   EXPECT_GE(TakeFrames(manager, 1, 2)[0], 2);
+  // The driver's capture time, or the arrival where it gives none: never after the arrival.
+  EXPECT_LE(manager.LastFrameCapture(0), manager.LastFrameArrival(0));
+  EXPECT_GT(manager.LastFrameCapture(0), manager.LastFrameArrival(0) - std::chrono::seconds(1));
 }
 
 // What the viewer does: cameras 0 and 1 at 1024 x 768, frames taken from both in turn.
@@ -53,6 +59,45 @@ TEST(V4l2RealDeviceTest, TwoCamerasDeliverSideBySide) {
   const std::vector<int> taken = TakeFrames(manager, 2, 20);
   EXPECT_GE(taken[0], 20);
   EXPECT_GE(taken[1], 20);
+}
+
+// The viewer program on the first two cameras at their own size, chosen as a user would (the left by
+// its node, the right by its name or, when another camera has that name, its stable path), with matched
+// controls and closest pairing: it runs, pairs frames of both and says how the controls went.
+TEST(V4l2RealDeviceTest, TheViewerRunsOnTwoChosenCamerasWithMatchedControlsAndPairedFrames) {
+  if (CameraCount() < 2) GTEST_SKIP() << "fewer than two video capture devices on this machine";
+  const std::vector<capture::DeviceEntry> devices = capture::MakeV4l2Backend()->ListDevices();
+  std::unique_ptr<capture::SourceDevice> first;
+  capture::StreamFormat format;
+  ASSERT_TRUE(capture::SUCCEEDED(devices[0].open(&first)) && first && capture::SUCCEEDED(first->GetFormat(&format)));
+  first.reset();
+  std::string error, right = capture::Utf16ToUtf8(devices[1].name);
+  if (capture::ChooseCamera(devices, right, &error) != 1)
+    right = devices[1].stablePaths.empty() ? devices[1].path : devices[1].stablePaths.back();
+  const std::string dir = testing::TempDir(), trace = dir + "/real-trace.csv", err = dir + "/real-err.txt";
+  char sizes[64];
+  std::snprintf(sizes, sizeof sizes, "--frame %dx%d --view %dx%d", format.width, format.height,
+                format.width * 4 / 5 / 2 * 2, format.height * 4 / 5 / 2 * 2);
+  const std::string command = std::string(VIEWER_BINARY_DIR) + "/stereo-viewer --cameras " + devices[0].path + " '" +
+                              right + "' " + sizes + " --identity-maps --headless --passes 600 --match-controls" +
+                              " --pairing closest --trace " + trace + " 2>" + err;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  std::ifstream lines(trace), said(err);
+  std::string line, stderrText((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
+  std::getline(lines, line);
+  EXPECT_EQ(line, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,skew_ms");
+  std::vector<double> skews;
+  while (std::getline(lines, line))
+    if (const std::string skew = line.substr(line.rfind(',') + 1); !skew.empty())
+      skews.push_back(std::abs(std::stod(skew)));
+  ASSERT_GT(skews.size(), 10u) << "frames of both cameras shown";
+  std::nth_element(skews.begin(), skews.begin() + skews.size() / 2, skews.end());
+  std::printf("median pair skew %.3f ms over %zu passes\n%s", skews[skews.size() / 2], skews.size(),
+              stderrText.c_str());
+  EXPECT_LT(skews[skews.size() / 2], 100.0);
+  EXPECT_TRUE(stderrText.find("controls matched to camera 0") != std::string::npos ||
+              stderrText.find("no camera control matched") != std::string::npos)
+      << stderrText;
 }
 
 }  // namespace
