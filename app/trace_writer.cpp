@@ -77,8 +77,8 @@ std::string TraceWriter::Header(TraceColumns columns) {
 }
 
 std::string TraceWriter::Line(const stereo::FrameStepRecord& r, TraceColumns columns) {
-  const std::string extra = (columns.comfort ? ComfortFields(r, columns.millimetres) : "") +
-                            (columns.skew ? "," + Skew(r) : "");
+  const std::string extra =
+      (columns.comfort ? ComfortFields(r, columns.millimetres) : "") + (columns.skew ? "," + Skew(r) : "");
   return std::to_string(r.passes) + "," + (r.newFrame[0] ? "1" : "0") + "," + (r.newFrame[1] ? "1" : "0") + "," +
          std::to_string(r.dominant) + "," + std::to_string(r.follower) + "," + std::to_string(r.cropX[0]) + "," +
          std::to_string(r.cropX[1]) + "," + Latency(r, 0) + "," + Latency(r, 1) + extra;

@@ -112,11 +112,27 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   const std::string help = app::UsageText();
   EXPECT_EQ(help.rfind("Usage: stereo-viewer [options]\n\nA live stereoscopic viewer", 0), 0u) << help;
   std::size_t previous = 0;
-  for (const char* option : {"--help ", "--version ", "--list-cameras ", "--verbose ", "--maps DIR ",
-                             "--identity-maps ", "--camera-files LEFT RIGHT ", "--demo ", "--windowed ", "--headless ",
-                             "--passes N ", "--trace FILE ", "--snapshot DIR ", "--scene NAME ", "--comfort ",
-                             "--budget B,F,T ", "--screen-width MM ", "--hold-when-unsure ", "--cameras LEFT RIGHT ",
-                             "--match-controls ", "--pairing MODE "}) {
+  for (const char* option : {"--help ",
+                             "--version ",
+                             "--list-cameras ",
+                             "--verbose ",
+                             "--maps DIR ",
+                             "--identity-maps ",
+                             "--camera-files LEFT RIGHT ",
+                             "--demo ",
+                             "--windowed ",
+                             "--headless ",
+                             "--passes N ",
+                             "--trace FILE ",
+                             "--snapshot DIR ",
+                             "--scene NAME ",
+                             "--comfort ",
+                             "--budget B,F,T ",
+                             "--screen-width MM ",
+                             "--hold-when-unsure ",
+                             "--cameras LEFT RIGHT ",
+                             "--match-controls ",
+                             "--pairing MODE "}) {
     const std::size_t at = help.find("\n  " + std::string(option));
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";
