@@ -63,7 +63,9 @@ class Declarations {
               "--camera-files", [o](const auto& files) { std::tie(o->leftFile, o->rightFile) = files; },
               "two images (or videos) of the frame size played as cameras 0 and 1 at 30 fps"),
           "LEFT RIGHT", "two files: LEFT RIGHT");
-    app_.add_flag("--demo", o->demo, "synthetic cameras and identity maps: an object moving in depth");
+    app_.add_flag(
+        "--demo", o->demo,
+        "synthetic cameras and identity maps: an object moving in depth\namong others at other depths (see --scene)");
     app_.add_flag("--windowed", o->windowed,
                   "windows on the first display instead of full screen (dual: two of the view size side by side)");
     app_.add_flag("--headless", o->headless, "no window at all (servers, benchmarks, checks)");

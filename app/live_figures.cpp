@@ -41,12 +41,12 @@ void LiveFigures::Update(const stereo::FrameStepRecord& record) {
   steps_ = frames_[0] = frames_[1] = 0;
 }
 
-std::vector<std::string> LiveFigures::Lines(const stereo::FrameStepRecord& record, int nudge, bool locked,
-                                            bool swapped) const {
+std::vector<std::string> LiveFigures::Lines(const stereo::FrameStepRecord& record, int nudge, bool locked, bool swapped,
+                                            const stereo::ParallaxBudget* budget) const {
   char convergence[96];
   std::snprintf(convergence, sizeof convergence, "follower %d px  nudge %+d px%s", record.follower, nudge,
                 locked ? "  LOCKED" : "");
-  return {
+  std::vector<std::string> lines = {
       "dominant disparity " + std::to_string(record.dominant) + " px",
       convergence,
       Format("%.1f frame steps/s", stepsPerSecond_, 0.0),
@@ -54,6 +54,18 @@ std::vector<std::string> LiveFigures::Lines(const stereo::FrameStepRecord& recor
       "latency " + Latency(latencyMs_[0]) + " / " + Latency(latencyMs_[1]) + " (left / right eye)",
       swapped ? "eyes swapped (left eye: camera 1)" : "left eye: camera 0",
   };
+  const std::chrono::steady_clock::time_point never{};
+  if (record.captured[0] != never && record.captured[1] != never)
+    lines.push_back(Format("frames taken %+.1f ms apart (left - right)",
+                           std::chrono::duration<double, std::milli>(record.captured[0] - record.captured[1]).count(),
+                           0.0));
+  if (budget) {
+    const stereo::ComfortRecord& c = record.comfort;
+    lines.push_back(c.known ? Format("parallax %+.1f to %+.1f %% of the width", c.parallaxNearPct, c.parallaxFarPct) +
+                                  Format(" (budget -%g to +%g %%)", budget->inFrontPct, budget->behindPct)
+                            : "parallax unknown: too little matched");
+  }
+  return lines;
 }
 
 }  // namespace app

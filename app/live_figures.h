@@ -22,8 +22,10 @@ class LiveFigures {
   // From the arrival to the end of the present of the side's last new frame; negative before one.
   double latencyMs(int side) const { return latencyMs_[side]; }
 
-  // The overlay's lines for the last record and the operator's settings.
-  std::vector<std::string> Lines(const stereo::FrameStepRecord& record, int nudge, bool locked, bool swapped) const;
+  // The overlay's lines for the last record and the operator's settings; `budget` when the parallax
+  // budget is kept (the shown depth gets a line then).
+  std::vector<std::string> Lines(const stereo::FrameStepRecord& record, int nudge, bool locked, bool swapped,
+                                 const stereo::ParallaxBudget* budget = nullptr) const;
 
  private:
   long lastPass_ = 0;

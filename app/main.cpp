@@ -89,9 +89,7 @@ int main(int argc, char** argv) {
   if (options.demo) {
     capture::SceneScript script;
     capture::NamedScene(options.scene, &script);  // the command line took only names it has
-    script.width = options.geometry.frame.width;
-    script.height = options.geometry.frame.height;
-    scene = std::make_shared<capture::SyntheticScene>(script);
+    scene = std::make_shared<capture::SyntheticScene>(capture::FittedTo(script, options.geometry.frame));
     platform.cameras = capture::MakeSyntheticBackend(scene);
   } else if (options.cameraFiles()) {
     platform.cameras = capture::MakeFileBackend(options.leftFile, options.rightFile, options.geometry.frame, &error);

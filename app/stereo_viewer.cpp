@@ -154,10 +154,17 @@ cv::Mat StereoViewer::OverlayPatch() {
   const auto settings = std::make_tuple(pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
   const auto now = std::chrono::steady_clock::now();
   if (overlayPatch_.empty() || settings != overlaySettings_ || now - overlayRendered_ >= kRefresh) {
+    const stereo::ConvergenceOptions& convergence = config_.convergence;
     std::vector<std::string> lines =
-        figures_.Lines(lastStep_, pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped());
+        figures_.Lines(lastStep_, pipeline_.nudge(), pipeline_.locked(), pipeline_.swapped(),
+                       convergence.comfort ? &convergence.budget : nullptr);
     if (overlayPatch_.empty() || lines != overlayLines_) {
-      overlayPatch_ = display::RenderOverlay(lines);
+      std::optional<display::DepthBar> bar;
+      const stereo::ComfortRecord& depth = lastStep_.comfort;
+      if (convergence.comfort && depth.known)
+        bar = display::DepthBar{depth.parallaxNearPct, depth.parallaxFarPct, convergence.budget.inFrontPct,
+                                convergence.budget.behindPct, convergence.budget.totalPct};
+      overlayPatch_ = display::RenderOverlay(lines, bar);
       overlayLines_ = std::move(lines);
     }
     overlaySettings_ = settings;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include <opencv2/imgproc.hpp>
 
@@ -17,6 +18,7 @@ constexpr int kLineSpacing = 6;  // between lines
 constexpr int kMargin = 16;      // from the view's top-left corner to the box
 constexpr int kBleed = 2;        // anti-aliased strokes reach this far beyond a character's advance
 constexpr int kBackground = 32;  // grey of the box; the text is white
+constexpr int kBarHeight = 12;   // the depth bar, below the text
 
 // Each character drawn once by the library (anti-aliased coverage, 0 to 255) and kept: drawing the
 // same lines again costs copies only. The font has no kerning, so characters side by side at their
@@ -75,21 +77,43 @@ class Glyphs {
   std::array<Glyph, 256> glyphs_;
 };
 
+// The bar spans twice the larger limit on each side of the screen plane, so the budget sits in its
+// middle half and a range beyond it still shows (cut at the bar's ends).
+void DrawDepthBar(const DepthBar& bar, cv::Mat& patch, cv::Rect area) {
+  const double span = 2.0 * std::max({bar.inFrontPct, bar.behindPct, 0.5});
+  const auto x = [&](double pct) {
+    const double clamped = std::clamp(pct, -span, span);
+    return area.x + static_cast<int>(std::lround((clamped + span) / (2.0 * span) * (area.width - 1)));
+  };
+  const int top = area.y, bottom = area.y + area.height - 1, middle = area.y + area.height / 2;
+  cv::rectangle(patch, cv::Point(x(-bar.inFrontPct), top), cv::Point(x(bar.behindPct), bottom),
+                cv::Scalar(96, 96, 96, 255), cv::FILLED);
+  const bool kept =
+      bar.nearPct >= -bar.inFrontPct && bar.farPct <= bar.behindPct && bar.farPct - bar.nearPct <= bar.totalPct;
+  const cv::Scalar colour = kept ? cv::Scalar(64, 200, 64, 255) : cv::Scalar(48, 48, 224, 255);
+  cv::rectangle(patch, cv::Point(x(bar.nearPct), middle - 2),
+                cv::Point(std::max(x(bar.farPct), x(bar.nearPct)), middle + 2), colour, cv::FILLED);
+  cv::line(patch, cv::Point(x(0), top), cv::Point(x(0), bottom), cv::Scalar(255, 255, 255, 255));
+}
+
 }  // namespace
 
-cv::Mat RenderOverlay(const std::vector<std::string>& lines) {
+cv::Mat RenderOverlay(const std::vector<std::string>& lines, const std::optional<DepthBar>& bar) {
   // One cache per thread: the viewer renders on its main thread only.
   thread_local Glyphs glyphs;
   int width = 0;
   for (const std::string& line : lines) width = std::max(width, glyphs.Width(line));
+  if (bar) width = std::max(width, 120);
   const int rows = static_cast<int>(lines.size());
   const int lineStep = glyphs.lineHeight() + kLineSpacing;
   cv::Mat coverage =
       cv::Mat::zeros(2 * kPadding + rows * lineStep - (rows > 0 ? kLineSpacing : 0), 2 * kPadding + width, CV_8UC1);
   for (int i = 0; i < rows; ++i) glyphs.Draw(lines[i], coverage, cv::Point(kPadding, kPadding + i * lineStep));
+  if (bar) cv::copyMakeBorder(coverage, coverage, 0, kBarHeight + kPadding, 0, 0, cv::BORDER_CONSTANT, 0);
   cv::Mat grey, patch;
   coverage.convertTo(grey, CV_8U, (255.0 - kBackground) / 255.0, kBackground);
   cv::cvtColor(grey, patch, cv::COLOR_GRAY2BGRA);
+  if (bar) DrawDepthBar(*bar, patch, cv::Rect(kPadding, patch.rows - kPadding - kBarHeight, width, kBarHeight));
   return patch;
 }
 

@@ -192,6 +192,22 @@ bool NamedScene(const std::string& name, SceneScript* script) {
   return false;
 }
 
+SceneScript FittedTo(SceneScript script, cv::Size frame) {
+  const double sx = static_cast<double>(frame.width) / script.width;
+  const double sy = static_cast<double>(frame.height) / script.height;
+  const auto scaled = [](int value, double by) { return static_cast<int>(std::lround(value * by)); };
+  for (SceneObject& object : script.objects) {
+    object.size = cv::Size(std::max(1, scaled(object.size.width, sx)), std::max(1, scaled(object.size.height, sy)));
+    for (Keyframe& k : object.path) {
+      k.x = scaled(k.x, sx);
+      k.y = scaled(k.y, sy);
+    }
+  }
+  script.width = frame.width;
+  script.height = frame.height;
+  return script;
+}
+
 SyntheticScene::SyntheticScene(SceneScript script) : script_(std::move(script)) {
   cv::RNG rng(script_.seed);
   background_ =

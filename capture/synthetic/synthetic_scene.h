@@ -47,6 +47,10 @@ struct DisparityRange {
   int nearest = 0, farthest = 0;
 };
 
+// The script for frames of another size: positions and object sizes follow the frame, so what stood
+// at the centre still does; disparities stay as they are (they are what the matching sees).
+SceneScript FittedTo(SceneScript script, cv::Size frame);
+
 // The names of the scenes, the demo's ("demo") first.
 const std::vector<std::string>& SceneNames();
 // The scene of that name; an empty name is the demo's. False for a name that is not one of them.

@@ -86,6 +86,40 @@ TEST_P(OutputModes, TheOverlayLooksTheSameToBothEyes) {
   }
 }
 
+// The depth bar spans twice the larger limit each way (here -4 % to +4 %): the shown range sits where
+// its figures say, green while it keeps the budget, red when it does not.
+TEST(DepthBar, ShowsTheShownRangeAgainstTheBudget) {
+  const auto columns = [](const cv::Mat& patch, bool red) {
+    std::vector<int> found;
+    for (int x = 0; x < patch.cols; ++x)
+      for (int y = 0; y < patch.rows; ++y) {
+        const cv::Vec4b p = patch.at<cv::Vec4b>(y, x);
+        if ((red ? p[2] - p[1] : p[1] - p[2]) > 100) {
+          found.push_back(x);
+          break;
+        }
+      }
+    return found;
+  };
+  const std::vector<std::string> lines = {"parallax", "a line wide enough for a bar of its own width"};
+  const cv::Mat plain = display::RenderOverlay(lines);
+  const cv::Mat kept = display::RenderOverlay(lines, display::DepthBar{-1.0, 2.0, 1, 2, 3});
+  EXPECT_GT(kept.rows, plain.rows);
+  const std::vector<int> green = columns(kept, false);
+  ASSERT_FALSE(green.empty());
+  EXPECT_TRUE(columns(kept, true).empty());
+  const int barWidth = plain.cols - 12;  // within the padding
+  const auto at = [&](double pct) { return 6 + std::lround((pct + 4.0) / 8.0 * (barWidth - 1)); };
+  EXPECT_NEAR(green.front(), at(-1.0), 1);
+  EXPECT_NEAR(green.back(), at(2.0), 1);
+  for (const display::DepthBar broken : {display::DepthBar{-1.5, 1.0, 1, 2, 3}, display::DepthBar{-0.5, 2.5, 1, 2, 3},
+                                         display::DepthBar{-0.9, 1.9, 1, 2, 2.5}}) {
+    const cv::Mat patch = display::RenderOverlay(lines, broken);
+    EXPECT_TRUE(columns(patch, false).empty());
+    EXPECT_FALSE(columns(patch, true).empty()) << broken.nearPct << " to " << broken.farPct;
+  }
+}
+
 cv::Vec3d SideBySide(const cv::Mat& l, const cv::Mat& r, int x, int y) {
   return x < l.cols ? At(l, x, y) : At(r, x - l.cols, y);
 }

@@ -21,6 +21,12 @@ TEST(SyntheticScene, TheDemosCentreObjectSweepsBetweenFarAndNearAndBack) {
   const capture::DisparityRange all = scene.TrueRange(0, cv::Rect(0, 0, 1024, 768), 0.01);
   EXPECT_EQ(all.farthest, 12) << "the background";
   EXPECT_EQ(all.nearest, 110) << "the nearest of the objects around the centre one";
+
+  // Fitted to wide frames, the same objects stand at the same places relative to the frame.
+  const capture::SyntheticScene wide(capture::FittedTo(capture::SyntheticScene::DemoScript(), {1920, 1080}));
+  for (double t : {0.0, 3.0, 6.0}) EXPECT_EQ(wide.CentreDisparity(t), scene.CentreDisparity(t)) << t << " s";
+  const capture::DisparityRange wideAll = wide.TrueRange(0, cv::Rect(0, 0, 1920, 1080), 0.01);
+  EXPECT_EQ(std::make_pair(wideAll.farthest, wideAll.nearest), std::make_pair(12, 110));
 }
 
 class EveryScene : public testing::TestWithParam<std::string> {};
