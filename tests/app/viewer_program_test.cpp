@@ -86,7 +86,9 @@ TEST_P(ViewerRig, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops)
   }
   EXPECT_EQ(trace.back().dominant, GetParam().shift) << "once both files have arrived the dominant disparity is theirs";
   EXPECT_LT(std::abs(trace.back().follower - GetParam().shift), 5);
-  const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png")), shot2 = cv::imread(dir.File("shots/side2.png"));
+  // As written: three channels, the crop's size.
+  const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png"), cv::IMREAD_UNCHANGED),
+                shot2 = cv::imread(dir.File("shots/side2.png"), cv::IMREAD_UNCHANGED);
   ASSERT_FALSE(shot1.empty() || shot2.empty());
   EXPECT_EQ(cv::norm(shot1, left(cv::Rect(cv::Point(trace.back().crop1, g.CropY()), g.view)), cv::NORM_INF), 0.0);
   EXPECT_EQ(cv::norm(shot2, right(cv::Rect(cv::Point(trace.back().crop2, g.CropY()), g.view)), cv::NORM_INF), 0.0);
@@ -114,7 +116,7 @@ TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
   cv::Mat mirrored, expected;
   cv::flip(right, mirrored, 1);
   cv::hconcat(mirrored(cv::Rect(last.crop1, 84, 800, 600)), left(cv::Rect(last.crop2, 84, 800, 600)), expected);
-  const cv::Mat shot = cv::imread(dir.File("shots/view.png"));
+  const cv::Mat shot = cv::imread(dir.File("shots/view.png"), cv::IMREAD_UNCHANGED);
   ASSERT_EQ(shot.size(), expected.size());
   EXPECT_EQ(cv::norm(shot, expected, cv::NORM_INF), 0.0);
   EXPECT_FALSE(std::filesystem::exists(dir.File("shots/side1.png")));

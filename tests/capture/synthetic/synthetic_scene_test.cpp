@@ -6,23 +6,6 @@
 
 namespace {
 
-TEST(SyntheticScene, TheDemosCentreObjectSweepsBetweenFarAndNearAndBack) {
-  capture::SyntheticScene scene;
-  EXPECT_EQ(scene.CentreDisparity(0), 30);
-  EXPECT_EQ(scene.CentreDisparity(6), 150);
-  EXPECT_EQ(scene.CentreDisparity(12), 30);
-  int previous = scene.CentreDisparity(0);
-  for (double t = 0.1; t < 6; t += 0.1) {
-    const int d = scene.CentreDisparity(t);
-    EXPECT_GE(d, previous);
-    EXPECT_LE(d - previous, 3) << "moves smoothly";
-    previous = d;
-  }
-  const capture::DisparityRange all = scene.TrueRange(0, cv::Rect(0, 0, 1024, 768), 0.01);
-  EXPECT_EQ(all.farthest, 12) << "the background";
-  EXPECT_EQ(all.nearest, 110) << "the nearest of the objects around the centre one";
-}
-
 class EveryScene : public testing::TestWithParam<std::string> {};
 
 TEST_P(EveryScene, ViewsDifferByTheDisparityOfWhatTheyShow) {
