@@ -1,7 +1,12 @@
 #include "testing/viewer_harness.h"
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/error_text.h"
 
@@ -55,6 +60,32 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ProgramRun RunProgram(const std::string& commandLine) {
+  const TempDir streams;
+  const std::string command = commandLine + " >" + streams.File("out") + " 2>" + streams.File("err") + " </dev/null";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(streams.File("out")), Slurp(streams.File("err"))};
 }
 
 }  // namespace testkit

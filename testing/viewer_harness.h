@@ -1,5 +1,5 @@
 // A StereoViewer on the fake window system and the off-screen displays (with a fault plan), sharing
-// one call log; frames that show where their pixels went; a temporary directory.
+// one call log; frames that show where their pixels went; a temporary directory; files and programs.
 #pragma once
 
 #include <memory>
@@ -44,5 +44,17 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A file's whole content ("" when it cannot be read), its lines, and a directory's entries, sorted.
+std::string Slurp(const std::string& path);
+std::vector<std::string> Lines(const std::string& path);
+std::vector<std::string> Entries(const std::string& dir);
+
+// A built program run through the shell: its exit code (-1 when it did not exit) and both streams.
+struct ProgramRun {
+  int code = -1;
+  std::string out, err;
+};
+ProgramRun RunProgram(const std::string& commandLine);
 
 }  // namespace testkit

@@ -44,19 +44,14 @@ inline capture::GUID PickSubtype(ByteReader& in) {
   return pick == capture::kCaptureSubtypes.size() ? capture::FourccGuid(0x47504A4D) : capture::GUID{};  // MJPG
 }
 
-inline capture::StreamFormat PickFormat(ByteReader& in) {
-  capture::StreamFormat format{PickSubtype(in), in.Dimension(), in.Dimension()};
-  LimitRange(&format.width, &format.height, &format.width, &format.height);
-  return format;
-}
-
 // Empty when every property held; otherwise what went wrong.
 inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
   auto cameras = std::make_shared<testkit::FakeCameras>();
   testkit::FakeCamera& camera = cameras->Add(u"Fuzzed Camera");
   const bool verbose = in.Bool();
-  camera.current = PickFormat(in);
+  capture::StreamFormat& current = camera.current = {PickSubtype(in), in.Dimension(), in.Dimension()};
+  LimitRange(&current.width, &current.height, &current.width, &current.height);
   static const capture::HRESULT kFormatResults[] = {capture::S_OK, capture::S_OK, capture::S_FALSE, capture::E_FAIL};
   camera.getFormatResult = in.PickFrom(kFormatResults);
   for (std::size_t count = in.Pick(7); count > 0; --count) {

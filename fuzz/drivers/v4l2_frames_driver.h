@@ -47,18 +47,10 @@ class CountingSink final : public capture::FrameSink {
 };
 
 inline std::uint32_t StrideLie(ByteReader& in, std::uint32_t width) {
-  switch (in.Pick(10)) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return width - 1;
-    case 3: return width;
-    case 4: return 2 * width - 1;
-    case 5: return 2 * width + 1;
-    case 6: return 4 * width;
-    case 7: return 0xFFFFFFFFu;
-    case 8: return 0x80000000u;
-    default: return in.U32();
-  }
+  const std::uint32_t lies[] = {0,         1,           width - 1,  width, 2 * width - 1, 2 * width + 1,
+                                4 * width, 0xFFFFFFFFu, 0x80000000u};
+  const std::size_t pick = in.Pick(10);
+  return pick < 9 ? lies[pick] : in.U32();
 }
 
 // Empty when every property held; otherwise what went wrong.

@@ -1,4 +1,5 @@
 // The viewer's command line: what each option sets, bad input refused with its one line, the help.
+#include <sstream>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -112,31 +113,17 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   const std::string help = app::UsageText();
   EXPECT_EQ(help.rfind("Usage: stereo-viewer [options]\n\nA live stereoscopic viewer", 0), 0u) << help;
   std::size_t previous = 0;
-  for (const char* option : {"--help ",
-                             "--version ",
-                             "--list-cameras ",
-                             "--verbose ",
-                             "--maps DIR ",
-                             "--identity-maps ",
-                             "--camera-files LEFT RIGHT ",
-                             "--demo ",
-                             "--windowed ",
-                             "--headless ",
-                             "--passes N ",
-                             "--trace FILE ",
-                             "--snapshot DIR ",
-                             "--scene NAME ",
-                             "--comfort ",
-                             "--budget B,F,T ",
-                             "--screen-width MM ",
-                             "--hold-when-unsure ",
-                             "--cameras LEFT RIGHT ",
-                             "--match-controls ",
-                             "--pairing MODE "}) {
-    const std::size_t at = help.find("\n  " + std::string(option));
+  // Each option with its argument names and the blank after them, in the order the help gives them.
+  std::istringstream options(
+      "--help |--version |--list-cameras |--verbose |--maps DIR |--identity-maps |--camera-files LEFT RIGHT |"
+      "--demo |--windowed |--headless |--passes N |--trace FILE |--snapshot DIR |--scene NAME |--comfort |"
+      "--budget B,F,T |--screen-width MM |--hold-when-unsure |--cameras LEFT RIGHT |--match-controls |"
+      "--pairing MODE |");
+  for (std::string option; std::getline(options, option, '|');) {
+    const std::size_t at = help.find("\n  " + option);
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";
-    EXPECT_EQ(help.find_first_not_of(' ', at + 3 + std::string(option).size()), at + 29) << option;
+    EXPECT_EQ(help.find_first_not_of(' ', at + 3 + option.size()), at + 29) << option;
     previous = at;
   }
   EXPECT_NE(help.find(",\n                            crop1_x,crop2_x,latency1_ms,latency2_ms\n"

@@ -1,6 +1,4 @@
 // The stereo-viewer program as users start it, headless: file cameras, the demo, bad options.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,28 +12,32 @@
 #include "testing/stereo_rig.h"
 #include "testing/viewer_harness.h"
 
+using testkit::ProgramRun;
 using testkit::TempDir;
 
 namespace {
 
-struct ProgramRun {
-  int code = -1;
-  std::string out, err;
-};
+ProgramRun Viewer(const std::string& arguments) {
+  return testkit::RunProgram(std::string(VIEWER_BINARY_DIR) + "/stereo-viewer " + arguments);
+}
 
-ProgramRun Viewer(const std::string& arguments, const TempDir& dir) {
-  const std::string command =
-      std::string(VIEWER_BINARY_DIR) + "/stereo-viewer " + arguments + " >" + dir.File("out") + " 2>" + dir.File("err");
-  ProgramRun run;
-  const int status = std::system(command.c_str());
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream out(dir.File("out")), err(dir.File("err"));
-  std::stringstream o, e;
-  o << out.rdbuf();
-  e << err.rdbuf();
-  run.out = o.str();
-  run.err = e.str();
-  return run;
+// The viewer headless on the two pictures as file cameras, with identity maps, its trace and snapshots
+// in `dir`.
+ProgramRun OnFiles(const TempDir& dir, const cv::Mat& left, const cv::Mat& right, const std::string& options) {
+  EXPECT_TRUE(cv::imwrite(dir.File("left.png"), left) && cv::imwrite(dir.File("right.png"), right));
+  return Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
+                " --identity-maps --headless --trace " + dir.File("trace.csv") + " --snapshot " + dir.File("shots") +
+                " " + options);
+}
+
+// The trace's lines after its header, which must be `header`.
+std::vector<std::string> TraceBody(const std::string& path, const std::string& header) {
+  std::vector<std::string> lines = testkit::Lines(path);
+  EXPECT_FALSE(lines.empty()) << path;
+  if (lines.empty()) return lines;
+  EXPECT_EQ(lines.front(), header);
+  lines.erase(lines.begin());
+  return lines;
 }
 
 struct TraceLine {
@@ -43,12 +45,9 @@ struct TraceLine {
 };
 
 std::vector<TraceLine> ReadTrace(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms");
   std::vector<TraceLine> lines;
-  while (std::getline(in, line)) {
+  for (const std::string& line :
+       TraceBody(path, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms")) {
     TraceLine t{};
     EXPECT_EQ(std::sscanf(line.c_str(), "%d,%d,%d,%d,%d,%d,%d", &t.pass, &t.new1, &t.new2, &t.dominant, &t.follower,
                           &t.crop1, &t.crop2),
@@ -74,12 +73,7 @@ TEST_P(ViewerRig, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops)
   TempDir dir;
   cv::Mat left, right;
   testkit::TexturedPair(GetParam().shift, &left, &right, 11, g.frame);
-  ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left));
-  ASSERT_TRUE(cv::imwrite(dir.File("right.png"), right));
-  const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
-                                    " --identity-maps --headless --passes 120 --trace " + dir.File("trace.csv") +
-                                    " --snapshot " + dir.File("shots") + GetParam().options,
-                                dir);
+  const ProgramRun run = OnFiles(dir, left, right, "--passes 120" + GetParam().options);
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
   ASSERT_EQ(trace.size(), 120u);
@@ -92,7 +86,9 @@ TEST_P(ViewerRig, FileCamerasConvergeOnTheirDisparityAndTheSnapshotsAreTheCrops)
   }
   EXPECT_EQ(trace.back().dominant, GetParam().shift) << "once both files have arrived the dominant disparity is theirs";
   EXPECT_LT(std::abs(trace.back().follower - GetParam().shift), 5);
-  const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png")), shot2 = cv::imread(dir.File("shots/side2.png"));
+  // As written: three channels, the crop's size.
+  const cv::Mat shot1 = cv::imread(dir.File("shots/side1.png"), cv::IMREAD_UNCHANGED),
+                shot2 = cv::imread(dir.File("shots/side2.png"), cv::IMREAD_UNCHANGED);
   ASSERT_FALSE(shot1.empty() || shot2.empty());
   EXPECT_EQ(cv::norm(shot1, left(cv::Rect(cv::Point(trace.back().crop1, g.CropY()), g.view)), cv::NORM_INF), 0.0);
   EXPECT_EQ(cv::norm(shot2, right(cv::Rect(cv::Point(trace.back().crop2, g.CropY()), g.view)), cv::NORM_INF), 0.0);
@@ -114,18 +110,13 @@ TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
   TempDir dir;
   cv::Mat left, right;
   testkit::TexturedPair(48, &left, &right, 11);
-  ASSERT_TRUE(cv::imwrite(dir.File("left.png"), left) && cv::imwrite(dir.File("right.png"), right));
-  const ProgramRun run = Viewer("--camera-files " + dir.File("left.png") + " " + dir.File("right.png") +
-                                    " --identity-maps --headless --passes 30 --output side-by-side --swap-eyes "
-                                    "--flip-left h --trace " +
-                                    dir.File("trace.csv") + " --snapshot " + dir.File("shots"),
-                                dir);
+  const ProgramRun run = OnFiles(dir, left, right, "--passes 30 --output side-by-side --swap-eyes --flip-left h");
   ASSERT_EQ(run.code, 0) << run.err;
   const TraceLine last = ReadTrace(dir.File("trace.csv")).back();
   cv::Mat mirrored, expected;
   cv::flip(right, mirrored, 1);
   cv::hconcat(mirrored(cv::Rect(last.crop1, 84, 800, 600)), left(cv::Rect(last.crop2, 84, 800, 600)), expected);
-  const cv::Mat shot = cv::imread(dir.File("shots/view.png"));
+  const cv::Mat shot = cv::imread(dir.File("shots/view.png"), cv::IMREAD_UNCHANGED);
   ASSERT_EQ(shot.size(), expected.size());
   EXPECT_EQ(cv::norm(shot, expected, cv::NORM_INF), 0.0);
   EXPECT_FALSE(std::filesystem::exists(dir.File("shots/side1.png")));
@@ -133,7 +124,7 @@ TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
 
 TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
   TempDir dir;
-  const ProgramRun run = Viewer("--demo --headless --passes 400 --trace " + dir.File("trace.csv"), dir);
+  const ProgramRun run = Viewer("--demo --headless --passes 400 --trace " + dir.File("trace.csv"));
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
   ASSERT_EQ(trace.size(), 400u);
@@ -157,19 +148,14 @@ TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
   const ProgramRun run = Viewer(
       "--demo --headless --scene depth-step --comfort --screen-width 1000 --passes 120 "
       "--trace " +
-          dir.File("trace.csv"),
-      dir);
+      dir.File("trace.csv"));
   ASSERT_EQ(run.code, 0) << run.err;
-  std::ifstream in(dir.File("trace.csv"));
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line,
-            "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,"
-            "near,far,parallax_near_pct,parallax_far_pct,clamped,parallax_near_mm,parallax_far_mm");
+  const std::vector<std::string> lines =
+      TraceBody(dir.File("trace.csv"),
+                "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,"
+                "near,far,parallax_near_pct,parallax_far_pct,clamped,parallax_near_mm,parallax_far_mm");
   stereo::FollowerState follower;
-  int lines = 0;
-  while (std::getline(in, line)) {
-    ++lines;
+  for (const std::string& line : lines) {
     std::vector<std::string> f;
     std::stringstream fields(line + ",");
     for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
@@ -183,13 +169,13 @@ TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
     EXPECT_NEAR(farPct, 100 * (convergence - std::stod(f[10])) / 800, 0.001) << line;
     EXPECT_NEAR(std::stod(f[14]), nearPct * 10, 0.06) << line << ": millimetres on a 1 m screen";
   }
-  EXPECT_EQ(lines, 120);
+  EXPECT_EQ(lines.size(), 120u);
 }
 
 // Without a screen the error box's caption and text go to standard error; the exit code stays 0.
 TEST(ViewerProgram, MissingMapsEndTheRunWithTheBoxOnStandardError) {
   TempDir dir;
-  const ProgramRun run = Viewer("--headless --passes 5 --maps " + dir.path(), dir);
+  const ProgramRun run = Viewer("--headless --passes 5 --maps " + dir.path());
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "Loading rectification maps...\nrectification map " + dir.File("mx1.xml") +
@@ -200,23 +186,21 @@ TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
   TempDir dir;
   cv::imwrite(dir.File("small.png"), cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(9)));
   for (const std::string& arguments :
-       {std::string("--frobnicate"), std::string("--passes 0"), std::string("--passes"),
-        std::string("--camera-files only-one"), std::string("--maps x --identity-maps"),
-        "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
+       {std::string("--frobnicate"), "--camera-files " + dir.File("small.png") + " " + dir.File("small.png"),
         "--camera-files " + dir.File("missing.png") + " " + dir.File("missing.png"),
         "--headless --passes 1 --trace " + dir.File("no/such/dir/t.csv"), std::string("--output sideways"),
         std::string("--flip-right x"), "--headless --passes 1 --control " + dir.File("small.png"),
-        std::string("--demo --scene nowhere"), std::string("--comfort --budget 2,1"),
-        std::string("--demo --cameras left nowhere"), std::string("--demo --cameras 1 Right")}) {
-    const ProgramRun run = Viewer(arguments, dir);
+        std::string("--demo --cameras left nowhere")}) {
+    const ProgramRun run = Viewer(arguments);
     EXPECT_EQ(run.code, 2) << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;
     EXPECT_EQ(run.err.rfind("stereo-viewer: ", 0), 0u) << run.err;
   }
-  const ProgramRun small = Viewer("--camera-files " + dir.File("small.png") + " " + dir.File("small.png"), dir);
+  const ProgramRun small = Viewer("--camera-files " + dir.File("small.png") + " " + dir.File("small.png"));
   EXPECT_NE(small.err.find("is 640 x 480, the cameras need 1024 x 768"), std::string::npos) << small.err;
-  EXPECT_EQ(Viewer("--demo --cameras 1 Right", dir).err,
-            "stereo-viewer: --cameras: LEFT and RIGHT are both 1 \"Synthetic camera (right)\"\n");
+  const ProgramRun same = Viewer("--demo --cameras 1 Right");
+  EXPECT_EQ(same.code, 2);
+  EXPECT_EQ(same.err, "stereo-viewer: --cameras: LEFT and RIGHT are both 1 \"Synthetic camera (right)\"\n");
 }
 
 // Cameras chosen by name, swapped, and paired closest: the trace tells how far apart the frames shown
@@ -225,14 +209,11 @@ TEST(ViewerProgram, BadOptionsGetOneLineAndExitCodeTwo) {
 TEST(ViewerProgram, ChosenCamerasAndTheirPairSkewInTheTrace) {
   TempDir dir;
   const ProgramRun run =
-      Viewer("--demo --headless --passes 40 --cameras RIGHT left --pairing closest --trace " + dir.File("t.csv"), dir);
+      Viewer("--demo --headless --passes 40 --cameras RIGHT left --pairing closest --trace " + dir.File("t.csv"));
   ASSERT_EQ(run.code, 0) << run.err;
-  std::ifstream in(dir.File("t.csv"));
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,skew_ms");
   std::vector<double> skews;
-  while (std::getline(in, line))
+  for (const std::string& line :
+       TraceBody(dir.File("t.csv"), "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,skew_ms"))
     if (const std::string skew = line.substr(line.rfind(',') + 1); !skew.empty())
       skews.push_back(std::abs(std::stod(skew)));
   ASSERT_GT(skews.size(), 20u);
@@ -242,15 +223,14 @@ TEST(ViewerProgram, ChosenCamerasAndTheirPairSkewInTheTrace) {
 }
 
 TEST(ViewerProgram, HelpVersionAndCameraListing) {
-  TempDir dir;
-  ProgramRun run = Viewer("--help", dir);
+  ProgramRun run = Viewer("--help");
   EXPECT_EQ(run.code, 0);
   EXPECT_NE(run.out.find("--camera-files LEFT RIGHT"), std::string::npos);
-  run = Viewer("--version", dir);
+  run = Viewer("--version");
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out.rfind("stereo-viewer ", 0), 0u);
   if (std::ifstream("/dev/video0").good()) GTEST_SKIP() << "this machine has cameras";
-  run = Viewer("--list-cameras", dir);
+  run = Viewer("--list-cameras");
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out, "no cameras found\n");
 }

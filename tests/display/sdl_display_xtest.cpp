@@ -43,8 +43,9 @@ class SdlDisplayXTest : public ::testing::Test {
   }
 
   // Both devices as the viewer makes them, side 1 first; true when both exist.
-  bool StartPair(display::SdlDisplayOptions options = {}) {
+  bool StartPair(display::SdlDisplayOptions options = {}, display::OutputMode output = display::OutputMode::Dual) {
     pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver(options));
+    pair->SetOutput(output);
     for (int side = 0; side < 2; ++side) {
       EXPECT_EQ(pair->Create(side, this), display::Status::Ok) << "side " << side + 1;
       pair->CreateStaging(side);
@@ -152,19 +153,10 @@ TEST_F(SdlDisplayXTest, RenderersWaitForTheRetraceExactlyWhenAsked) {
 // picture fills its width at its own proportions (black above and below), display 1 is left alone.
 TEST_F(SdlDisplayXTest, SideBySideOnOneOutputFillsItKeepingProportions) {
   if (!TwoOutputs()) GTEST_SKIP() << "needs two 800x600 outputs (scripts/with-xorg --outputs 2)";
-  pair = std::make_unique<display::DisplayPair>(display::MakeSdlDisplayDriver());
-  pair->SetOutput(display::OutputMode::SideBySide);
-  for (int side = 0; side < 2; ++side) {
-    ASSERT_EQ(pair->Create(side, this), display::Status::Ok);
-    pair->CreateStaging(side);
-  }
+  EXPECT_FALSE(StartPair({}, display::OutputMode::SideBySide));
   ASSERT_EQ(pair->device(0), nullptr);
   Settle();
-  SDL_Window* window = display::SdlDeviceWindow(*pair->device(1));
-  int x = -1, y = -1, w = 0, h = 0;
-  SDL_GetWindowPosition(window, &x, &y);
-  SDL_GetWindowSize(window, &w, &h);
-  EXPECT_EQ(cv::Rect(x, y, w, h), cv::Rect(0, 0, 800, 600));
+  ExpectWindow(pair->device(1), 0, 0, true);
   // Smooth views, so that any linear filter gives nearly the same picture.
   cv::Mat left(600, 800, CV_8UC3), right(600, 800, CV_8UC3);
   for (int r = 0; r < 600; ++r)

@@ -13,25 +13,13 @@
 #include "stereo/rectification_maps.h"
 #include "testing/viewer_harness.h"
 
+using testkit::Slurp;
 using testkit::TempDir;
 using testkit::ViewerHarness;
 
 namespace {
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-std::vector<std::string> Entries(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A matrix as old releases wrote it: XML declaration, opencv_storage, %.8e floats.
 std::string OldFormatMatrix(const std::string& name, int rows, int cols, const std::string& dt, int count) {
@@ -70,7 +58,8 @@ TEST(SaveMap, WritesWhatTheLoaderReadsNamedAfterTheFileAndNothingElse) {
   // A hidden staging name still names the matrix after the map.
   ASSERT_TRUE(stereo::SaveMap(dir.File(".mx1.xml.new"), map, &reason)) << reason;
   EXPECT_NE(Slurp(dir.File(".mx1.xml.new")).find("<mx1 type_id=\"opencv-matrix\">"), std::string::npos);
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{".mx1.xml.new", "my2.xml"})) << "no temporary file left";
+  EXPECT_EQ(testkit::Entries(dir.path()), (std::vector<std::string>{".mx1.xml.new", "my2.xml"}))
+      << "no temporary file left";
 }
 
 TEST(SaveMap, AFailureLeavesTheOldFileAndNoDebris) {
@@ -89,7 +78,7 @@ TEST(SaveMap, AFailureLeavesTheOldFileAndNoDebris) {
   EXPECT_FALSE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(4, 4, CV_32FC1), &reason));
   EXPECT_EQ(reason.rfind("cannot write " + dir.File("mx1.xml.tmp"), 0), 0u) << reason;
   EXPECT_EQ(Slurp(dir.File("mx1.xml")), before);
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"mx1.xml", "plain-file"}));
+  EXPECT_EQ(testkit::Entries(dir.path()), (std::vector<std::string>{"mx1.xml", "plain-file"}));
 }
 
 struct BadMap {

@@ -18,6 +18,7 @@
 namespace {
 
 using stereo_maps::CalibrateOptions;
+using testkit::Entries;
 using testkit::TempDir;
 
 const std::string kBoards = VIEWER_TEST_DATA_DIR "/chessboard/";
@@ -25,13 +26,6 @@ const std::string kBoards = VIEWER_TEST_DATA_DIR "/chessboard/";
 CalibrateOptions BoardOptions(const std::string& outDir, std::vector<std::string> lefts = {kBoards + "left*.jpg"},
                               std::vector<std::string> rights = {kBoards + "right*.jpg"}) {
   return {std::move(lefts), std::move(rights), cv::Size(9, 6), 25.0, outDir};
-}
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The tool's own messages; progress lines do not start with its name.
@@ -90,8 +84,6 @@ TEST_F(CalibratedRig, WritesTheFourMapsAndTheCalibrationAndNothingElse) {
     std::string reason;
     ASSERT_TRUE(stereo::LoadMap(path, 480, 640, &map, &reason)) << path << ": " << reason;
     EXPECT_EQ(cv::norm(map, run_->report.calibration.maps[i], cv::NORM_INF), 0.0) << path;
-    EXPECT_FALSE(stereo::LoadMap(path, 768, 1024, &map, &reason));
-    EXPECT_EQ(reason, "size 640 x 480, expected 1024 x 768");
   }
   cv::FileStorage yml(run_->dir.File("calibration.yml"), cv::FileStorage::READ);
   ASSERT_TRUE(yml.isOpened());

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,6 +10,7 @@
 #include "capture/camera_listing.h"
 #include "capture/capture_manager.h"
 #include "capture/v4l2/v4l2_backend.h"
+#include "testing/viewer_harness.h"
 
 namespace {
 
@@ -74,30 +72,28 @@ TEST(V4l2RealDeviceTest, TheViewerRunsOnTwoChosenCamerasWithMatchedControlsAndPa
   std::string error, right = capture::Utf16ToUtf8(devices[1].name);
   if (capture::ChooseCamera(devices, right, &error) != 1)
     right = devices[1].stablePaths.empty() ? devices[1].path : devices[1].stablePaths.back();
-  const std::string dir = testing::TempDir(), trace = dir + "/real-trace.csv", err = dir + "/real-err.txt";
+  const testkit::TempDir dir;
   char sizes[64];
   std::snprintf(sizes, sizeof sizes, "--frame %dx%d --view %dx%d", format.width, format.height,
                 format.width * 4 / 5 / 2 * 2, format.height * 4 / 5 / 2 * 2);
-  const std::string command = std::string(VIEWER_BINARY_DIR) + "/stereo-viewer --cameras " + devices[0].path + " '" +
-                              right + "' " + sizes + " --identity-maps --headless --passes 600 --match-controls" +
-                              " --pairing closest --trace " + trace + " 2>" + err;
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  std::ifstream lines(trace), said(err);
-  std::string line, stderrText((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
-  std::getline(lines, line);
-  EXPECT_EQ(line, "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,skew_ms");
+  const testkit::ProgramRun run = testkit::RunProgram(
+      std::string(VIEWER_BINARY_DIR) + "/stereo-viewer --cameras " + devices[0].path + " '" + right + "' " + sizes +
+      " --identity-maps --headless --passes 600 --match-controls --pairing closest --trace " + dir.File("t.csv"));
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::vector<std::string> lines = testkit::Lines(dir.File("t.csv"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "pass,new1,new2,dominant,follower,crop1_x,crop2_x,latency1_ms,latency2_ms,skew_ms");
   std::vector<double> skews;
-  while (std::getline(lines, line))
-    if (const std::string skew = line.substr(line.rfind(',') + 1); !skew.empty())
+  for (std::size_t i = 1; i < lines.size(); ++i)
+    if (const std::string skew = lines[i].substr(lines[i].rfind(',') + 1); !skew.empty())
       skews.push_back(std::abs(std::stod(skew)));
   ASSERT_GT(skews.size(), 10u) << "frames of both cameras shown";
   std::nth_element(skews.begin(), skews.begin() + skews.size() / 2, skews.end());
-  std::printf("median pair skew %.3f ms over %zu passes\n%s", skews[skews.size() / 2], skews.size(),
-              stderrText.c_str());
+  std::printf("median pair skew %.3f ms over %zu passes\n%s", skews[skews.size() / 2], skews.size(), run.err.c_str());
   EXPECT_LT(skews[skews.size() / 2], 100.0);
-  EXPECT_TRUE(stderrText.find("controls matched to camera 0") != std::string::npos ||
-              stderrText.find("no camera control matched") != std::string::npos)
-      << stderrText;
+  EXPECT_TRUE(run.err.find("controls matched to camera 0") != std::string::npos ||
+              run.err.find("no camera control matched") != std::string::npos)
+      << run.err;
 }
 
 }  // namespace

@@ -1,40 +1,16 @@
-// Pass limit, snapshots and the trace line, on the fake backends.
+// The trace: each pass's line, and the file it goes to.
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "app/trace_writer.h"
-#include "stereo/convergence_follower.h"
 #include "testing/viewer_harness.h"
 
 using testkit::TempDir;
-using testkit::ViewerHarness;
 
 namespace {
 
-TEST(RunOptions, APassLimitEndsTheRunAsEscapeWouldAndSnapshotsShowTheLastViews) {
-  for (int passes : {1, 3}) {
-    ViewerHarness h;
-    TempDir dir;
-    app::ViewerConfig config = ViewerHarness::IdentityConfig();
-    config.maxPasses = passes;
-    config.snapshotDirectory = dir.File("shots");
-    EXPECT_EQ(app::WinMain(h.MakePlatform(), config), 0);
-    EXPECT_TRUE(h.window->boxes.empty());
-    EXPECT_EQ(h.screens->PresentCount(1), 1u + passes);
-    for (const char* name : {"side1.png", "side2.png"}) {
-      cv::Mat shot = cv::imread(dir.File("shots/") + name, cv::IMREAD_UNCHANGED);
-      ASSERT_FALSE(shot.empty()) << name;
-      EXPECT_EQ(shot.size(), cv::Size(800, 600));
-      EXPECT_EQ(shot.type(), CV_8UC3);
-      EXPECT_EQ(cv::countNonZero(shot.reshape(1)), 0) << "frames start black";
-    }
-  }
-}
-
-TEST(RunOptions, TraceLinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
+TEST(TraceWriter, LinesCarryThePassAndLeaveLatencyEmptyWithoutANewFrame) {
   stereo::FrameStepRecord record;
   record.passes = 7;
   record.newFrame[0] = true;
