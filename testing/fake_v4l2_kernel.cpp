@@ -276,7 +276,7 @@ int FakeV4l2Device::HandleBuffer(int fd, unsigned long request, v4l2_buffer* buf
     buf->index = index;
     buf->bytesused = last_->bytesUsed.value_or(static_cast<std::uint32_t>(copied));
     buf->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | last_->flags;
-    const auto sinceBoot = last_->taken.value_or(std::chrono::steady_clock::now()).time_since_epoch();
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceBoot).count();
     buf->timestamp.tv_sec = static_cast<time_t>(micros / 1000000);
     buf->timestamp.tv_usec = static_cast<suseconds_t>(micros % 1000000);

@@ -62,8 +62,6 @@ struct FakeFrame {
   std::vector<std::uint8_t> bytes;
   std::uint32_t flags = 0;                 // e.g. V4L2_BUF_FLAG_ERROR
   std::optional<std::uint32_t> bytesUsed;  // a lie about the length; default: the bytes copied
-  // The driver's monotonic timestamp (steady clock); default: when the frame is dequeued.
-  std::optional<std::chrono::steady_clock::time_point> taken;
 };
 
 class FakeV4l2Kernel;

@@ -53,68 +53,56 @@ TEST_P(Operating, LockNudgeAndSwapShowInTheRecords) {
   const auto cropsAt = [](const stereo::FrameStepRecord& r, int value) {
     return r.cropX[0] == kCropCentreX + value / 2 && r.cropX[1] == kCropCentreX - value / 2;
   };
-  enum { kStart, kLocked, kUnlocked, kNudged, kCleared, kSwapped, kDone } phase = kStart;
-  int lockedAt = 0, count = 0;
-  bool newSinceSwap[2] = {false, false};
-  const auto giveUp = [&](const char* why) {
-    ADD_FAILURE() << why;
-    send(app::kVirtualKeyEscape, "quit");
-    phase = kDone;
+  int step = 0, since = 0, lockedAt = 0;
+  bool fresh[2] = {false, false};  // each side has had a new frame since the swap
+  const auto next = [&](char key, const std::string& line) {
+    send(key, line);
+    ++step;
+    since = 0;
   };
   h.window->quitAtPass = 20000;
   app::WinMain(std::move(platform), ViewerHarness::IdentityConfig(), [&](app::StereoViewer& viewer) {
     const stereo::FrameStepRecord& r = viewer.lastStep();
-    ++count;
-    switch (phase) {
-      case kStart:
-        send('l', "lock");
+    ++since;
+    switch (step) {
+      case 0:
         lockedAt = r.follower;
-        phase = kLocked;
-        count = 0;
+        next('l', "lock");
         break;
-      case kLocked:  // the scene's disparity is found, the follower stays where it was locked
+      case 1:  // the scene's disparity is found, the follower stays where it was locked
         EXPECT_EQ(r.follower, lockedAt) << "pass " << r.passes;
-        if (r.dominant == 48 && count > 10) {
-          send('l', "unlock");
-          phase = kUnlocked;
-        }
+        if (r.dominant == 48 && since > 10) next('l', "unlock");
         break;
-      case kUnlocked:
+      case 2:
         if (r.follower < 44) break;
-        for (int i = 0; i < 3; ++i) send('+', "nudge +2");
-        phase = kNudged;
-        count = 0;
+        send('+', "nudge +2");
+        send('+', "nudge +2");
+        next('+', "nudge +2");
         break;
-      case kNudged:     // within a few passes (one key a pass) the crops show the follower's value + 6,
-      case kCleared: {  // then its own value again
-        const bool nudged = phase == kNudged;
-        if (count > 10) {
-          giveUp(nudged ? "the nudge did not reach the crops" : "the nudge was not cleared");
-        } else if (cropsAt(r, r.follower + (nudged ? 6 : 0))) {
-          nudged ? send('0', "nudge 0") : send('s', "swap");
-          phase = nudged ? kCleared : kSwapped;
-          count = 0;
+      case 3:  // within a few passes (one key a pass) the crops show the follower's value + 6,
+      case 4:  // then its own value again
+        EXPECT_LE(since, 10) << (step == 3 ? "the nudge did not reach the crops" : "the nudge was not cleared");
+        if (since > 10) {
+          next(app::kVirtualKeyEscape, "quit");
+          step = 6;
+        } else if (cropsAt(r, r.follower + (step == 3 ? 6 : 0))) {
+          step == 3 ? next('0', "nudge 0") : next('s', "swap");
         }
         break;
-      }
-      case kSwapped:  // once both eyes have the other camera's frames, the disparity of 48 is gone
-        if (newSinceSwap[0] && newSinceSwap[1]) {
+      case 5:  // once both eyes have the other camera's frames, the disparity of 48 is gone
+        if (fresh[0] && fresh[1]) {
           EXPECT_NE(r.dominant, 48) << "pass " << r.passes;
-          if (count > 5) {
-            send(app::kVirtualKeyEscape, "quit");
-            phase = kDone;
-          }
         } else {
-          count = 0;
+          since = 0;
         }
-        newSinceSwap[0] |= r.newFrame[0];
-        newSinceSwap[1] |= r.newFrame[1];
+        fresh[0] |= r.newFrame[0];
+        fresh[1] |= r.newFrame[1];
+        if (since > 5) next(app::kVirtualKeyEscape, "quit");
         break;
-      case kDone: break;
     }
   });
   if (writer >= 0) close(writer);
-  EXPECT_EQ(phase, kDone);
+  EXPECT_EQ(step, 6);
   EXPECT_LT(h.window->passes, 20000) << "the quit did not end the run";
 }
 

@@ -1,7 +1,6 @@
 // The stereo-viewer program as users start it, headless: file cameras, the demo, bad options.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -122,27 +121,6 @@ TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("shots/side1.png")));
 }
 
-TEST(ViewerProgram, TheHeadlessDemoFollowsTheMovingObject) {
-  TempDir dir;
-  const ProgramRun run = Viewer("--demo --headless --passes 400 --trace " + dir.File("trace.csv"));
-  ASSERT_EQ(run.code, 0) << run.err;
-  const std::vector<TraceLine> trace = ReadTrace(dir.File("trace.csv"));
-  ASSERT_EQ(trace.size(), 400u);
-  // The object sits between 30 and 150 pixels and moves in real time, so how closely the follower keeps
-  // up depends on how fast the passes come (a loaded machine or a sanitizer build is slower). What
-  // holds at any speed: each pass steps towards its dominant disparity, never away from it (one pixel
-  // of rounding aside), and the follower reaches the object.
-  int close = 0;
-  for (std::size_t i = 300; i < trace.size(); ++i) {
-    EXPECT_GE(trace[i].dominant, 28);
-    EXPECT_LE(trace[i].dominant, 152);
-    EXPECT_LE(std::abs(trace[i].follower - trace[i].dominant), std::abs(trace[i - 1].follower - trace[i].dominant) + 1)
-        << "pass " << trace[i].pass << " moved the follower away from the object";
-    if (std::abs(trace[i].follower - trace[i].dominant) < 8) ++close;
-  }
-  EXPECT_GE(close, 20) << "the follower reaches the object";
-}
-
 TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
   TempDir dir;
   const ProgramRun run = Viewer(
@@ -222,17 +200,13 @@ TEST(ViewerProgram, ChosenCamerasAndTheirPairSkewInTheTrace) {
   EXPECT_EQ(run.err, "");
 }
 
-TEST(ViewerProgram, HelpVersionAndCameraListing) {
+TEST(ViewerProgram, HelpAndVersion) {
   ProgramRun run = Viewer("--help");
   EXPECT_EQ(run.code, 0);
   EXPECT_NE(run.out.find("--camera-files LEFT RIGHT"), std::string::npos);
   run = Viewer("--version");
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out.rfind("stereo-viewer ", 0), 0u);
-  if (std::ifstream("/dev/video0").good()) GTEST_SKIP() << "this machine has cameras";
-  run = Viewer("--list-cameras");
-  EXPECT_EQ(run.code, 0);
-  EXPECT_EQ(run.out, "no cameras found\n");
 }
 
 }  // namespace

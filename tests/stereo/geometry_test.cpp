@@ -47,15 +47,4 @@ TEST(Geometry, SizesTheViewerCannotUseAreRefusedWithTheirReason) {
     EXPECT_EQ(stereo::CheckGeometry(geometry).rfind(reason, 0), 0u) << stereo::CheckGeometry(geometry);
 }
 
-TEST(Geometry, SizesAreReadAsWidthXHeight) {
-  cv::Size size;
-  ASSERT_TRUE(stereo::ParseSize("1280x720", &size));
-  EXPECT_EQ(size, cv::Size(1280, 720));
-  ASSERT_TRUE(stereo::ParseSize("640X480", &size));
-  EXPECT_EQ(size, cv::Size(640, 480));
-  for (const char* text : {"", "1280", "x720", "1280x", "1280x720x3", "-1280x720", "+1280x720", " 1280x720", "0x720",
-                           "16385x720", "99999999999x2", "12a0x720", "1280*720"})
-    EXPECT_FALSE(stereo::ParseSize(text, &size)) << text;
-}
-
 }  // namespace

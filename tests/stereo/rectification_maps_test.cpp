@@ -62,25 +62,6 @@ TEST(SaveMap, WritesWhatTheLoaderReadsNamedAfterTheFileAndNothingElse) {
       << "no temporary file left";
 }
 
-TEST(SaveMap, AFailureLeavesTheOldFileAndNoDebris) {
-  TempDir dir;
-  std::string reason;
-  ASSERT_TRUE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(4, 4, CV_32FC1, cv::Scalar(2)), &reason));
-  const std::string before = Slurp(dir.File("mx1.xml"));
-  EXPECT_FALSE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(4, 4, CV_64FC1, cv::Scalar(1)), &reason));
-  EXPECT_EQ(reason, "not a single-channel float map");
-  EXPECT_FALSE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(), &reason));
-  WriteText(dir.File("plain-file"), "x");
-  EXPECT_FALSE(stereo::SaveMap(dir.File("plain-file/mx1.xml"), cv::Mat(4, 4, CV_32FC1), &reason));
-  EXPECT_EQ(reason.rfind("cannot write " + dir.File("plain-file/mx1.xml.tmp"), 0), 0u) << reason;
-  // A full disk: the writer does not say so, the read-back does, and the temporary file goes.
-  std::filesystem::create_symlink("/dev/full", dir.File("mx1.xml.tmp"));
-  EXPECT_FALSE(stereo::SaveMap(dir.File("mx1.xml"), cv::Mat(4, 4, CV_32FC1), &reason));
-  EXPECT_EQ(reason.rfind("cannot write " + dir.File("mx1.xml.tmp"), 0), 0u) << reason;
-  EXPECT_EQ(Slurp(dir.File("mx1.xml")), before);
-  EXPECT_EQ(testkit::Entries(dir.path()), (std::vector<std::string>{"mx1.xml", "plain-file"}));
-}
-
 struct BadMap {
   const char* name;
   std::string content;  // "<dir>": a directory where the file should be; "<none>": nothing there

@@ -54,7 +54,7 @@ class CalibratedRig : public ::testing::Test {
   static inline std::unique_ptr<Run> run_;
 };
 
-TEST_F(CalibratedRig, CalibratesTheTenPairsAccuratelyAndSaysSo) {
+TEST_F(CalibratedRig, CalibratesTheTenPairsAccuratelySaysSoAndWritesTheMaps) {
   ASSERT_EQ(run_->exitCode, 0) << run_->err.str();
   const auto& report = run_->report;
   EXPECT_EQ(report.usedPairs.size(), 10u);
@@ -74,10 +74,7 @@ TEST_F(CalibratedRig, CalibratesTheTenPairsAccuratelyAndSaysSo) {
                                                         "takes them with --frame 640x480 (by default it needs 1024 x "
                                                         "768; take the photos with the cameras at the size they run "
                                                         "at)"});
-}
-
-TEST_F(CalibratedRig, WritesTheFourMapsAndTheCalibrationAndNothingElse) {
-  ASSERT_EQ(run_->exitCode, 0);
+  // It writes the four maps and the calibration, and nothing else.
   for (int i = 0; i < 4; ++i) {
     const std::string path = run_->dir.File(stereo::kMapFileNames[i]);
     cv::Mat map;
@@ -97,7 +94,7 @@ TEST_F(CalibratedRig, WritesTheFourMapsAndTheCalibrationAndNothingElse) {
             (std::vector<std::string>{"calibration.yml", "mx1.xml", "mx2.xml", "my1.xml", "my2.xml"}));
 }
 
-TEST_F(CalibratedRig, CheckWritesAPictureWhoseRowsLineUp) {
+TEST_F(CalibratedRig, CheckWritesAPictureWhoseRowsLineUpAndMirrorsAFlippedCamera) {
   ASSERT_EQ(run_->exitCode, 0);
   TempDir pictures;
   stereo_maps::CheckOptions options{run_->dir.path(), kBoards + "left05.jpg", kBoards + "right05.jpg",
@@ -130,26 +127,21 @@ TEST_F(CalibratedRig, CheckWritesAPictureWhoseRowsLineUp) {
   EXPECT_EQ(refused.str(), "stereo-maps: map '" + pictures.File("mx1.xml") +
                                "' does not fit the 640 x 480 images: size 320 x 240, expected 640 x 480\n");
   EXPECT_FALSE(std::filesystem::exists(options.outFile));
-}
 
-// Photos of a mirrored camera are mirrored before use: with maps that change nothing, the check picture
-// shows the left photo mirrored and the right one as it is.
-TEST(StereoMapsMirror, CheckMirrorsTheFlippedCamerasPhotos) {
-  TempDir dir;
-  std::ostringstream out, err;
-  ASSERT_EQ(stereo_maps::RunIdentity({cv::Size(640, 480), dir.path()}, out, err), 0);
-  stereo_maps::CheckOptions options{dir.path(), kBoards + "left05.jpg", kBoards + "right05.jpg", dir.File("plain.png")};
+  // Photos of a mirrored camera are mirrored before use: with maps that change nothing, the picture shows
+  // the left photo mirrored and the right one as it is (the guide lines run across: mirrored they stay).
+  ASSERT_EQ(stereo_maps::RunIdentity({cv::Size(640, 480), pictures.path()}, out, err), 0);
   ASSERT_EQ(stereo_maps::RunCheck(options, out, err), 0) << err.str();
-  options.outFile = dir.File("mirrored.png");
+  const cv::Mat plain = cv::imread(options.outFile);
+  options.outFile = pictures.File("mirrored.png");
   options.flipLeft = stereo::Mirror::Horizontal;
   ASSERT_EQ(stereo_maps::RunCheck(options, out, err), 0) << err.str();
-  const cv::Mat plain = cv::imread(dir.File("plain.png")), mirrored = cv::imread(dir.File("mirrored.png"));
-  ASSERT_EQ(mirrored.size(), cv::Size(1280, 480));
-  const cv::Rect left(0, 0, 640, 480), right(640, 0, 640, 480);
+  const cv::Mat mirrored = cv::imread(options.outFile);
+  const cv::Rect leftHalf(0, 0, 640, 480), rightHalf(640, 0, 640, 480);
   cv::Mat flipped;
-  cv::flip(plain(left), flipped, 1);  // the guide lines run across: mirrored they stay
-  EXPECT_EQ(cv::norm(mirrored(left), flipped, cv::NORM_INF), 0.0);
-  EXPECT_EQ(cv::norm(mirrored(right), plain(right), cv::NORM_INF), 0.0);
+  cv::flip(plain(leftHalf), flipped, 1);
+  EXPECT_EQ(cv::norm(mirrored(leftHalf), flipped, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(mirrored(rightHalf), plain(rightHalf), cv::NORM_INF), 0.0);
 }
 
 // Bad input: one message, exit 1, and beside an old map in the output directory nothing new.

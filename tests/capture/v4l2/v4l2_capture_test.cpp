@@ -184,18 +184,6 @@ TEST_F(V4l2Capture, AnUnpluggedCameraStopsDeliveringAndClosesCleanly) {
   EXPECT_FALSE(manager.OpenDevice(0, kWidth, kHeight)) << "no camera any more";
 }
 
-TEST_F(V4l2Capture, FramesKeepTheDriversCaptureTime) {
-  testkit::FakeV4l2Device* camera = Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
-  const auto taken = std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::steady_clock::now()) -
-                     std::chrono::milliseconds(25);
-  testkit::FakeFrame frame{Noise(kWidth * kHeight * 2, 1)};
-  frame.taken = taken;
-  camera->QueueFrame(frame);
-  ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
-  TakeFrame();
-  EXPECT_EQ(manager.LastFrameCapture(0), taken);
-}
-
 // The left camera's settled values on both, each clamped to its camera's range; a control either
 // camera lacks is left alone.
 TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {

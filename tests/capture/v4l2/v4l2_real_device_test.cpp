@@ -48,17 +48,6 @@ TEST(V4l2RealDeviceTest, TheFirstCameraIsListedOpensAndDelivers) {
   EXPECT_GT(manager.LastFrameCapture(0), manager.LastFrameArrival(0) - std::chrono::seconds(1));
 }
 
-// What the viewer does: cameras 0 and 1 at 1024 x 768, frames taken from both in turn.
-TEST(V4l2RealDeviceTest, TwoCamerasDeliverSideBySide) {
-  if (CameraCount() < 2) GTEST_SKIP() << "fewer than two video capture devices on this machine";
-  capture::CaptureManager manager(capture::MakeV4l2Backend());
-  ASSERT_TRUE(manager.OpenDevice(0, 1024, 768));
-  ASSERT_TRUE(manager.OpenDevice(1, 1024, 768));
-  const std::vector<int> taken = TakeFrames(manager, 2, 20);
-  EXPECT_GE(taken[0], 20);
-  EXPECT_GE(taken[1], 20);
-}
-
 // The viewer program on the first two cameras at their own size, chosen as a user would (the left by
 // its node, the right by its name or, when another camera has that name, its stable path), with matched
 // controls and closest pairing: it runs, pairs frames of both and says how the controls went.
