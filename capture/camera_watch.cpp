@@ -47,13 +47,17 @@ std::vector<std::string> MatchControls(CaptureManager& capture, int left, int ri
     const Control* from = Find(leftControls, kind);
     const Control* to = Find(rightControls, kind);
     if (!from || !to) {
-      lines.push_back(Camera(from ? right : left) + " has no " + name + " control: " + name + " not matched");
+      std::string line = Camera(from ? right : left);
+      line.append(" has no ").append(name).append(" control: ").append(name).append(" not matched");
+      lines.push_back(std::move(line));
       continue;
     }
     const int value = from->value, clamped = Clamp(*to, value);
     if (!capture.SetManual(left, kind, value) || !capture.SetManual(right, kind, clamped)) {
-      lines.push_back(Camera(left) + " or " + Camera(right) + " refused " + name + " " + std::to_string(value) + ": " +
-                      name + " not matched");
+      std::string line = Camera(left);
+      line.append(" or ").append(Camera(right)).append(" refused ").append(name).append(" ");
+      line.append(std::to_string(value)).append(": ").append(name).append(" not matched");
+      lines.push_back(std::move(line));
       continue;
     }
     if (clamped != value)

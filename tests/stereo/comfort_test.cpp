@@ -5,6 +5,7 @@
 #include "capture/synthetic/synthetic_scene.h"
 #include "stereo/frame_pipeline.h"
 #include "stereo/match_confidence.h"
+#include "stereo/parallax_budget.h"
 #include "stereo/rectification_maps.h"
 #include "testing/stereo_rig.h"
 
@@ -80,6 +81,21 @@ TEST_P(BudgetOnScene, HeldOnceSettledWithComfortAndBrokenWithout) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, BudgetOnScene, testing::Values("depth-step", "crossing", "two-depths", "approach"));
+
+// Near and far too far apart for any convergence (the demo's 12 to 150 pixels): the far limit wins,
+// 2 % of 800 pixels behind the screen, or 65 mm (13 pixels) on a screen 4 m wide.
+TEST(ParallaxBudget, WhereNoValueKeepsTheBudgetTheFarLimitWins) {
+  for (const auto& [screenMm, far] : {std::pair{0.0, 16}, std::pair{4000.0, 13}}) {
+    const stereo::ParallaxBudget budget{2, 1, 3, screenMm};
+    const stereo::ConvergenceLimits limits = stereo::BudgetLimits(budget, 150, 12, 800);
+    EXPECT_FALSE(limits.feasible);
+    for (int follower : {1, limits.highest, 140}) {
+      const int target = stereo::BudgetTarget(100, limits, follower);
+      EXPECT_LE(2 * (target / 2) - 12, far) << "far points beyond the limit, from " << follower;
+      EXPECT_GE(2 * (target / 2) - 12, far - 6) << "converged nearer than it must, from " << follower;
+    }
+  }
+}
 
 TEST(HoldWhenUnsure, KeepsTheTargetThroughABlankIntervalAndFollowsAfterIt) {
   stereo::ConvergenceOptions hold;
