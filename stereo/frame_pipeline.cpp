@@ -10,6 +10,17 @@
 #include "stereo/match_confidence.h"
 #include "stereo/rectification_maps.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define VIEWER_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VIEWER_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef VIEWER_THREAD_SANITIZER
+#define VIEWER_THREAD_SANITIZER 0
+#endif
+
 namespace stereo {
 
 cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities) {
@@ -94,24 +105,28 @@ void FramePipeline::RectifyOwed(bool match) {
   // Two tasks take the queued pieces until none is left (the remap of each runs on one core). With
   // `match` one of them runs the matcher first: it keeps to one core for a window this small, and the
   // other core rectifies meanwhile.
-  cv::parallel_for_(
-      cv::Range(0, 2),
-      [this, match](const cv::Range& range) {
-        for (int task = range.start; task < range.end; ++task) {
-          if (task == 0 && match) {
-            const cv::Rect matching = geometry_.MatchingWindow();
-            for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
-            matcher_->compute(grey_[0], grey_[1], disparity_);
-          }
-          for (int i = next_++; i < owedCount_; i = next_++) {
-            const Piece& piece = owed_[i];
-            cv::Mat target = frame_[piece.side](piece.rect);
-            cv::remap(raw_[piece.side], target, mapXY_[piece.side](piece.rect), mapAlpha_[piece.side](piece.rect),
-                      cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
-          }
-        }
-      },
-      2);
+  const auto tasks = [this, match](const cv::Range& range) {
+    for (int task = range.start; task < range.end; ++task) {
+      if (task == 0 && match) {
+        const cv::Rect matching = geometry_.MatchingWindow();
+        for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
+        matcher_->compute(grey_[0], grey_[1], disparity_);
+      }
+      for (int i = next_++; i < owedCount_; i = next_++) {
+        const Piece& piece = owed_[i];
+        cv::Mat target = frame_[piece.side](piece.rect);
+        cv::remap(raw_[piece.side], target, mapXY_[piece.side](piece.rect), mapAlpha_[piece.side](piece.rect),
+                  cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+      }
+    }
+  };
+#if VIEWER_THREAD_SANITIZER
+  // ThreadSanitizer cannot see how the thread pool (not instrumented) hands the tasks over and would
+  // take their reads for races: under it they run one after the other here.
+  tasks(cv::Range(0, 2));
+#else
+  cv::parallel_for_(cv::Range(0, 2), tasks, 2);
+#endif
   owedCount_ = 0;
 }
 
@@ -134,6 +149,13 @@ FramePipeline::FramePipeline(Geometry geometry)
     crop_[side] = cv::Rect(cv::Point(geometry_.CropCentreX(), geometry_.CropY()), geometry_.view);
   }
   disparity_.create(window, CV_16SC1);
+  // The thread pool's threads, the matcher's buffers and the heap they come from are made here rather
+  // than in the first passes, whose frames would wait for them. The first Match matches again.
+  for (cv::Mat& grey : grey_) grey.setTo(0);
+  if (!VIEWER_THREAD_SANITIZER)
+    cv::parallel_for_(
+        cv::Range(0, 2), [](const cv::Range&) {}, 2);
+  matcher_->compute(grey_[0], grey_[1], disparity_);
 }
 
 bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile) {
@@ -187,6 +209,15 @@ void FramePipeline::SetNudge(int pixels) {
 void FramePipeline::CreateFrame(int side) {
   frame_[side].create(geometry_.frame, CV_8UC3);
   frame_[side].setTo(cv::Scalar::all(0));
+  // The camera image's pages and the remap's first call are had here, not by the first frame: black
+  // rectified from black leaves the frame image as it is.
+  raw_[side].setTo(cv::Scalar::all(0));
+  if (!mapXY_[side].empty()) {
+    const cv::Rect row(0, 0, geometry_.frame.width, 1);
+    cv::Mat target = frame_[side](row);
+    cv::remap(raw_[side], target, mapXY_[side](row), mapAlpha_[side](row), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+              cv::Scalar());
+  }
   holding_[side] = fresh_[side] = false;
   rectified_[side] = cv::Rect();
   rematch_ = true;
