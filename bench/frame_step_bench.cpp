@@ -1,12 +1,21 @@
 // One pass of the frame pipeline and the display pair (off-screen displays, fake cameras), against
-// the same work done the obvious way (whole-frame remaps into scratch images, a fresh matcher, crops
-// copied into a back buffer), measured in one run. Also counts heap allocations per pass. The
-// Comfort runs add what --comfort and --hold-when-unsure cost: the coarse estimate of near and far
-// over the whole view (on a new frame; otherwise only the count over the columns shown), the budget
-// and the confidence of the centre square.
+// the same work done the straightforward way (testkit::ReferencePass: whole-frame remaps into a
+// scratch image and back; then each crop copied into an 832 x 600 image, converted to BGRA and copied
+// into a back buffer), measured in one run with the same maps (a small rotation and scale per side).
+// Prints the ratios of the two at the end, from this run's medians (wall time). Also counts heap
+// allocations per pass. The Comfort runs add what --comfort and --hold-when-unsure cost: the coarse
+// estimate of near and far over the whole view (on a new frame; otherwise only the count over the
+// columns shown), the budget and the confidence of the centre square.
+#include <unistd.h>
+#include <algorithm>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -16,7 +25,6 @@
 #include "display/offscreen/offscreen_display.h"
 #include "stereo/coarse_depth.h"
 #include "stereo/frame_pipeline.h"
-#include "stereo/rectification_maps.h"
 #include "testing/stereo_rig.h"
 
 // Every allocation of the process passes through here, so a pass's allocations can be counted.
@@ -73,13 +81,31 @@ void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames, cv::Size s
   state.ResumeTiming();
 }
 
+// The maps of both passes: a gentle rotation and scale about the centre, different per side.
+void RigMaps(int side, cv::Size frame, cv::Mat* mapX, cv::Mat* mapY) {
+  const cv::Mat warp = cv::getRotationMatrix2D(cv::Point2f(frame.width / 2.0F, frame.height / 2.0F), side ? -1.2 : 1.5,
+                                               side ? 0.99 : 1.02);
+  cv::Mat x(frame, CV_32FC1), y(frame, CV_32FC1);
+  for (int r = 0; r < frame.height; ++r)
+    for (int c = 0; c < frame.width; ++c) {
+      x.at<float>(r, c) =
+          static_cast<float>(warp.at<double>(0, 0) * c + warp.at<double>(0, 1) * r + warp.at<double>(0, 2));
+      y.at<float>(r, c) =
+          static_cast<float>(warp.at<double>(1, 0) * c + warp.at<double>(1, 1) * r + warp.at<double>(1, 2));
+    }
+  *mapX = x;
+  *mapY = y;
+}
+
 // The viewer's pass without the device checks (the off-screen devices are never lost).
 struct Pass {
   explicit Pass(stereo::Geometry geometry = {}, stereo::ConvergenceOptions options = {})
       : pipeline(geometry), displays(display::MakeOffscreenDisplayDriver(), geometry.view) {
     pipeline.SetConvergenceOptions(options);
-    pipeline.UseIdentityMaps();
     for (int side = 0; side < 2; ++side) {
+      cv::Mat mapX, mapY;
+      RigMaps(side, geometry.frame, &mapX, &mapY);
+      pipeline.SetMaps(side, mapX, mapY);
       pipeline.CreateFrame(side);
       displays.CreateStaging(side);
       displays.Create(side, this);
@@ -117,20 +143,31 @@ void FrameStep(benchmark::State& state, bool newFrames, stereo::Geometry geometr
 void Baseline(benchmark::State& state, bool newFrames) {
   StereoRig rig;
   testkit::ReferencePass reference;
-  std::vector<std::uint8_t> backBuffer(3200 * 600);
+  for (int side = 0; side < 2; ++side) {
+    cv::Mat mapX, mapY;
+    RigMaps(side, {1024, 768}, &mapX, &mapY);
+    reference.SetMaps(side, mapX, mapY);
+  }
+  cv::Mat compositions[2], staging[2];
+  std::vector<std::uint8_t> backBuffers[2];
+  for (int side = 0; side < 2; ++side) {
+    compositions[side] = cv::Mat(600, 832, CV_8UC3, cv::Scalar::all(0));
+    staging[side].create(600, 832, CV_8UC4);
+    backBuffers[side].resize(staging[side].total() * 4);
+  }
   long counted = 0, passes = 0;
   for (auto _ : state) {
     Deliver(state, rig, newFrames);
     const long before = allocations.load();
     cv::Mat views[2];
     reference.Run(*rig.capture, views);
-    for (const cv::Mat& view : views) {
-      cv::Mat composition(600, 832, CV_8UC3), staging;
-      view.copyTo(composition(cv::Rect(0, 0, 800, 600)));
-      cv::cvtColor(composition, staging, cv::COLOR_BGR2BGRA);
-      for (int r = 0; r < 600; ++r) std::memcpy(backBuffer.data() + 3200 * r, staging.ptr(r), 3200);
+    for (int side = 0; side < 2; ++side) {
+      views[side].copyTo(compositions[side](cv::Rect(0, 0, 800, 600)));
+      cv::cvtColor(compositions[side], staging[side], cv::COLOR_BGR2BGRA);
+      std::memcpy(backBuffers[side].data(), staging[side].data, backBuffers[side].size());
     }
-    benchmark::DoNotOptimize(backBuffer.data());
+    benchmark::DoNotOptimize(backBuffers[0].data());
+    benchmark::DoNotOptimize(backBuffers[1].data());
     counted += allocations.load() - before;
     ++passes;
   }
@@ -174,6 +211,51 @@ BENCHMARK(BM_FrameStep_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Comfort_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// Keeps each benchmark's wall times per pass (of every repetition, or the medians when only
+// aggregates are reported) for the ratios printed after the run.
+class Recorder : public benchmark::ConsoleReporter {
+ public:
+  Recorder() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Iteration) {
+        times_[name].push_back(run.GetAdjustedRealTime());
+      } else if (run.aggregate_name == "median") {
+        medians_[name] = run.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  // Zero when the benchmark did not run.
+  double Median(const std::string& name) {
+    std::vector<double>& times = times_[name];
+    if (times.empty()) return medians_.count(name) ? medians_[name] : 0.0;
+    std::sort(times.begin(), times.end());
+    const std::size_t n = times.size();
+    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> times_;
+  std::map<std::string, double> medians_;
+};
+
+void PrintRatio(Recorder& recorder, const char* what, const char* pass, const char* baseline) {
+  const double ours = recorder.Median(pass), theirs = recorder.Median(baseline);
+  if (ours > 0 && theirs > 0) std::printf("ratio, %s: %.2f (%.3f ms / %.3f ms)\n", what, ours / theirs, ours, theirs);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  Recorder recorder;
+  benchmark::RunSpecifiedBenchmarks(&recorder);
+  std::fflush(stdout);
+  PrintRatio(recorder, "two new frames", "BM_FrameStep_TwoNewFrames", "BM_Baseline_TwoNewFrames");
+  PrintRatio(recorder, "no new frame", "BM_FrameStep_NoNewFrame", "BM_Baseline_NoNewFrame");
+  benchmark::Shutdown();
+  return 0;
+}

@@ -67,8 +67,15 @@ bool CaptureManager::HasNewFrame(int deviceNumber) {
 bool CaptureManager::GetPixels(int deviceNumber, unsigned char* destination, bool swapRedBlue, bool flipVertical) {
   CaptureGraph* graph = Ready(deviceNumber);
   if (!graph || !destination) return false;
-  return graph->mailbox().Take(kFrameWait, [&](const std::uint8_t* frame) {
-    ConvertPixels(frame, destination, graph->frameWidth(), graph->frameHeight(), swapRedBlue, flipVertical);
+  // The reader captures one reference, so that it is kept without the heap on every take.
+  const struct {
+    const CaptureGraph* graph;
+    unsigned char* destination;
+    bool swapRedBlue, flipVertical;
+  } copy{graph, destination, swapRedBlue, flipVertical};
+  return graph->mailbox().Take(kFrameWait, [&copy](const std::uint8_t* frame) {
+    ConvertPixels(frame, copy.destination, copy.graph->frameWidth(), copy.graph->frameHeight(), copy.swapRedBlue,
+                  copy.flipVertical);
   });
 }
 

@@ -68,6 +68,11 @@ void DisplayPair::CreateStaging(int side) {
   } else if (side == 1) {
     staging_[side].create(PictureSize(output_, view_), CV_8UC4);
   }
+  // Its pages and the colour conversion's first call are had here, not by the first present.
+  if (staging_[side].empty()) return;
+  staging_[side].setTo(cv::Scalar::all(0));
+  cv::Mat row = staging_[side].row(0);
+  cv::cvtColor(cv::Mat(1, staging_[side].cols, CV_8UC3, cv::Scalar::all(0)), row, cv::COLOR_BGR2BGRA);
 }
 
 PresentParameters DisplayPair::Parameters() const {

@@ -1,6 +1,7 @@
 // The display seam: full-screen output devices with a lockable back buffer each.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -55,6 +56,10 @@ struct LockedRect {
 class Surface {
  public:
   virtual ~Surface() = default;
+  // Surfaces are had and dropped on every present: their storage is kept for the next ones rather
+  // than taken from the heap each time.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size);
   // Non-negative on success; pBits and Pitch then describe the writable surface of the back buffer's size.
   virtual HRESULT LockRect(LockedRect* locked) = 0;
   virtual HRESULT UnlockRect() = 0;

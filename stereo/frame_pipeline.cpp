@@ -10,6 +10,17 @@
 #include "stereo/match_confidence.h"
 #include "stereo/rectification_maps.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define VIEWER_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VIEWER_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef VIEWER_THREAD_SANITIZER
+#define VIEWER_THREAD_SANITIZER 0
+#endif
+
 namespace stereo {
 
 cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities) {
@@ -40,7 +51,94 @@ cv::Rect UsedRegion(const Geometry& g, int side) {
   return cv::Rect(left, g.CropY(), right - left, g.view.height);
 }
 
+// Pieces of rectification work are at most this many pixels, so that both cores get a share.
+constexpr int kPiecePixels = 1 << 17;
+
 }  // namespace
+
+void FramePipeline::SetConvergenceOptions(const ConvergenceOptions& options) {
+  // The whole region is read as soon as comfort is on: what is owed is rectified with the maps of its frame.
+  for (int side = 0; side < 2; ++side) Settle(side);
+  options_ = options;
+}
+
+void FramePipeline::Owe(int side, const cv::Rect& rect) {
+  if (rect.empty()) return;
+  const int bands = (rect.area() + kPiecePixels - 1) / kPiecePixels;
+  const int rows = (rect.height + bands - 1) / bands;
+  for (int y = rect.y; y < rect.br().y; y += rows) {
+    if (owedCount_ == static_cast<int>(owed_.size())) RectifyOwed(false);
+    owed_[owedCount_++] = {side, cv::Rect(rect.x, y, rect.width, std::min(rows, rect.br().y - y))};
+  }
+}
+
+void FramePipeline::OweBesideWindow(int side, const cv::Rect& rect) {
+  const cv::Rect window = rect & geometry_.MatchingWindow() & UsedRegion(geometry_, side);
+  if (window.empty()) {
+    Owe(side, rect);
+    return;
+  }
+  Owe(side, cv::Rect(rect.x, rect.y, rect.width, window.y - rect.y));                   // above it
+  Owe(side, cv::Rect(rect.x, window.br().y, rect.width, rect.br().y - window.br().y));  // below it
+  Owe(side, cv::Rect(rect.x, window.y, window.x - rect.x, window.height));              // left of it
+  Owe(side, cv::Rect(window.br().x, window.y, rect.br().x - window.br().x, window.height));
+}
+
+void FramePipeline::OweCrop(int side) {
+  // The crops and the rectified columns span the same rows.
+  const cv::Rect crop = crop_[side];
+  cv::Rect& done = rectified_[side];
+  if (done.empty() || crop.x > done.br().x || crop.br().x < done.x) {
+    OweBesideWindow(side, crop);
+    done = crop;
+    return;
+  }
+  if (crop.x < done.x) OweBesideWindow(side, cv::Rect(crop.x, crop.y, done.x - crop.x, crop.height));
+  if (crop.br().x > done.br().x)
+    OweBesideWindow(side, cv::Rect(done.br().x, crop.y, crop.br().x - done.br().x, crop.height));
+  done |= crop;
+}
+
+void FramePipeline::RectifyOwed(bool match) {
+  if (owedCount_ == 0 && !match) return;
+  next_ = 0;
+  // Two tasks take the queued pieces until none is left (the remap of each runs on one core). With
+  // `match` one of them runs the matcher first: it keeps to one core for a window this small, and the
+  // other core rectifies meanwhile.
+  const auto tasks = [this, match](const cv::Range& range) {
+    for (int task = range.start; task < range.end; ++task) {
+      if (task == 0 && match) {
+        const cv::Rect matching = geometry_.MatchingWindow();
+        for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
+        matcher_->compute(grey_[0], grey_[1], disparity_);
+      }
+      for (int i = next_++; i < owedCount_; i = next_++) {
+        const Piece& piece = owed_[i];
+        cv::Mat target = frame_[piece.side](piece.rect);
+        cv::remap(raw_[piece.side], target, mapXY_[piece.side](piece.rect), mapAlpha_[piece.side](piece.rect),
+                  cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+      }
+    }
+  };
+#if VIEWER_THREAD_SANITIZER
+  // ThreadSanitizer cannot see how the thread pool (not instrumented) hands the tasks over and would
+  // take their reads for races: under it they run one after the other here.
+  tasks(cv::Range(0, 2));
+#else
+  cv::parallel_for_(cv::Range(0, 2), tasks, 2);
+#endif
+  owedCount_ = 0;
+}
+
+void FramePipeline::Settle(int side) {
+  if (!holding_[side] || frame_[side].empty() || mapXY_[side].empty()) return;
+  const cv::Rect region = UsedRegion(geometry_, side);
+  if (!fresh_[side] && rectified_[side] == region) return;
+  Owe(side, region);
+  RectifyOwed(false);
+  fresh_[side] = false;
+  rectified_[side] = region;
+}
 
 FramePipeline::FramePipeline(Geometry geometry)
     : geometry_(geometry), matcher_(CreateViewerMatcher(geometry.disparities)) {
@@ -51,6 +149,13 @@ FramePipeline::FramePipeline(Geometry geometry)
     crop_[side] = cv::Rect(cv::Point(geometry_.CropCentreX(), geometry_.CropY()), geometry_.view);
   }
   disparity_.create(window, CV_16SC1);
+  // The thread pool's threads, the matcher's buffers and the heap they come from are made here rather
+  // than in the first passes, whose frames would wait for them. The first Match matches again.
+  for (cv::Mat& grey : grey_) grey.setTo(0);
+  if (!VIEWER_THREAD_SANITIZER)
+    cv::parallel_for_(
+        cv::Range(0, 2), [](const cv::Range&) {}, 2);
+  matcher_->compute(grey_[0], grey_[1], disparity_);
 }
 
 bool FramePipeline::LoadMaps(const std::string& directory, std::string* badFile) {
@@ -85,6 +190,7 @@ void FramePipeline::SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY) 
 }
 
 void FramePipeline::ConvertMaps(int side) {
+  Settle(side);
   cv::Mat mapX = mapX_[side], mapY = mapY_[side];
   MirrorMapSource(mirror_[side], &mapX, &mapY);
   cv::convertMaps(mapX, mapY, mapXY_[side], mapAlpha_[side], CV_16SC2);
@@ -103,6 +209,18 @@ void FramePipeline::SetNudge(int pixels) {
 void FramePipeline::CreateFrame(int side) {
   frame_[side].create(geometry_.frame, CV_8UC3);
   frame_[side].setTo(cv::Scalar::all(0));
+  // The camera image's pages and the remap's first call are had here, not by the first frame: black
+  // rectified from black leaves the frame image as it is.
+  raw_[side].setTo(cv::Scalar::all(0));
+  if (!mapXY_[side].empty()) {
+    const cv::Rect row(0, 0, geometry_.frame.width, 1);
+    cv::Mat target = frame_[side](row);
+    cv::remap(raw_[side], target, mapXY_[side](row), mapAlpha_[side](row), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+              cv::Scalar());
+  }
+  holding_[side] = fresh_[side] = false;
+  rectified_[side] = cv::Rect();
+  rematch_ = true;
 }
 
 void FramePipeline::SetCameras(int left, int right, Pairing pairing) {
@@ -142,10 +260,8 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
     return false;
   }
   if (!capture.GetPixels(camera, raw_[side].data, false, true)) return false;
-  const cv::Rect region = UsedRegion(geometry_, side);
-  cv::Mat target = frame_[side](region);
-  cv::remap(raw_[side], target, mapXY_[side](region), mapAlpha_[side](region), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
-            cv::Scalar());
+  holding_[side] = fresh_[side] = true;
+  rematch_ = true;
   record_.arrival[side] = capture.LastFrameArrival(camera);
   record_.captured[side] = capture.LastFrameCapture(camera);
   return true;
@@ -154,8 +270,34 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
 const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   const int n = geometry_.disparities;
   const cv::Rect matching = geometry_.MatchingWindow();
-  for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
-  matcher_->compute(grey_[0], grey_[1], disparity_);
+  // A new frame's matching window is rectified first, as the matcher needs it; then, beside the
+  // matcher, the rest of its used region with comfort on, else its crop where it stands (the follower
+  // moves it by a few columns at most, which are rectified once it is placed).
+  bool fresh[2] = {false, false};
+  for (int side = 0; side < 2; ++side) {
+    if (!fresh_[side]) continue;
+    fresh_[side] = false;
+    if (frame_[side].empty()) {
+      holding_[side] = false;
+      continue;
+    }
+    fresh[side] = true;
+    Owe(side, matching & UsedRegion(geometry_, side));
+    rectified_[side] = cv::Rect();
+  }
+  RectifyOwed(false);
+  for (int side = 0; side < 2; ++side) {
+    if (!fresh[side]) continue;
+    if (WholeRegion()) {
+      OweBesideWindow(side, UsedRegion(geometry_, side));
+      rectified_[side] = UsedRegion(geometry_, side);
+    } else {
+      OweCrop(side);
+    }
+  }
+  // Unchanged frames give the same disparities: the matcher runs again only on a changed one.
+  RectifyOwed(rematch_);
+  rematch_ = false;
 
   int d = DominantDisparity(disparity_, n);
   if (d > geometry_.DisparityBound()) d = geometry_.DisparityBound();
@@ -168,6 +310,9 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   const cv::Point centre(geometry_.CropCentreX(), geometry_.CropY());
   crop_[0] = cv::Rect(centre + cv::Point(h, 0), geometry_.view);
   crop_[1] = cv::Rect(centre - cv::Point(h, 0), geometry_.view);
+  for (int side = 0; side < 2; ++side)
+    if (holding_[side]) OweCrop(side);
+  RectifyOwed(false);
 
   record_.passes++;
   record_.newFrame[0] = newFrame1;
@@ -225,9 +370,14 @@ cv::Mat FramePipeline::View(int side) const {
   return frame_[side](crop_[side]);
 }
 
-void FramePipeline::ReleaseFrame(int side) { frame_[side].release(); }
+void FramePipeline::ReleaseFrame(int side) {
+  frame_[side].release();
+  holding_[side] = fresh_[side] = false;
+  rematch_ = true;
+}
 
 void FramePipeline::ReleaseMaps() {
+  for (int side = 0; side < 2; ++side) Settle(side);
   for (cv::Mat* m : {&mapX_[0], &mapY_[0], &mapX_[1], &mapY_[1], &mapXY_[0], &mapAlpha_[0], &mapXY_[1], &mapAlpha_[1]})
     m->release();
 }

@@ -3,6 +3,8 @@
 // images, the matcher and the follower's state.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -77,7 +79,7 @@ class FramePipeline {
   void UseIdentityMaps();
   // Replaces a side's maps with the conversion of CV_32FC1 maps of the frame size.
   void SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY);
-  void SetConvergenceOptions(const ConvergenceOptions& options) { options_ = options; }
+  void SetConvergenceOptions(const ConvergenceOptions& options);
   // The side's frame image (the frame size), black until its camera delivers.
   void CreateFrame(int side);
   // The cameras the sides show (kCameraOfSide unless set) and how their frames are paired.
@@ -88,10 +90,12 @@ class FramePipeline {
   // within half its period, waits for that frame, at most half a period.
   void AwaitPair(capture::CaptureManager& capture) const;
 
-  // Takes the waiting frame of the side's camera, if one waits, and rectifies it into the side's frame
-  // image; true when it did. A frame of another size than the frame size is dropped (said once).
+  // Takes the waiting frame of the side's camera, if one waits; true when it did. The next Match
+  // rectifies it into the side's frame image. A frame of another size than the frame size is dropped
+  // (said once).
   bool TakeFrame(int side, capture::CaptureManager& capture);
-  // Matches the two frames, advances the follower, places the crops; returns the pass's record.
+  // Rectifies the frames taken since, matches the two frames (again only when one changed), advances
+  // the follower, places the crops; returns the pass's record.
   const FrameStepRecord& Match(bool newFrame1, bool newFrame2);
   // The side's crop (the view size) placed by the last Match (a view into the frame image).
   cv::Mat View(int side) const;
@@ -120,18 +124,43 @@ class FramePipeline {
   const Geometry geometry_;
   // The remap pair of a side from its maps as loaded, for mirrored frames where asked.
   void ConvertMaps(int side);
+  // Rectification is done where it is looked at: of a new frame, the matching window first, then the
+  // crops once placed, and on later passes only the columns a moving crop adds. With comfort on, the
+  // coarse estimate reads the whole rows, so each new frame's used region is rectified at once.
+  bool WholeRegion() const { return options_.comfort; }
+  // Queues `rect` of the side's frame image for rectification, in pieces both cores share.
+  void Owe(int side, const cv::Rect& rect);
+  // The same, without the part of the matching window rectified with the frame.
+  void OweBesideWindow(int side, const cv::Rect& rect);
+  // Queues what the side's placed crop shows that is not rectified yet.
+  void OweCrop(int side);
+  // Rectifies the queued pieces, with `match` beside running the matcher on the matching windows.
+  void RectifyOwed(bool match);
+  // Rectifies all that is owed of the side's frame with the maps now in use, before they change.
+  void Settle(int side);
   // The follower's target for the dominant disparity `d` under the options.
   int Target(int d, bool newFrame1, bool newFrame2);
   void RecordParallax();
 
   cv::Ptr<cv::StereoBM> matcher_;
-  cv::Mat mapX_[2], mapY_[2];       // as loaded; kept until the release
-  cv::Mat mapXY_[2], mapAlpha_[2];  // the converted pairs the remap uses
-  cv::Mat frame_[2];                // rectified frames, kept between passes
-  cv::Mat raw_[2];                  // camera frames as taken, before rectification
-  cv::Mat grey_[2];                 // the matching window of each side in grey
-  cv::Mat disparity_;               // the matching window's size, CV_16SC1
-  cv::Size reportedSize_[2];        // the wrong frame size last reported per side
+  cv::Mat mapX_[2], mapY_[2];         // as loaded; kept until the release
+  cv::Mat mapXY_[2], mapAlpha_[2];    // the converted pairs the remap uses
+  cv::Mat frame_[2];                  // rectified frames, kept between passes
+  cv::Mat raw_[2];                    // camera frames as taken, before rectification
+  cv::Mat grey_[2];                   // the matching window of each side in grey
+  cv::Mat disparity_;                 // the matching window's size, CV_16SC1
+  cv::Size reportedSize_[2];          // the wrong frame size last reported per side
+  bool holding_[2] = {false, false};  // raw_ holds the frame the side shows
+  bool fresh_[2] = {false, false};    // and none of it is rectified yet
+  cv::Rect rectified_[2];             // the columns of the crop rows rectified from it (beside the window)
+  bool rematch_ = true;               // a frame changed since the matcher last ran
+  struct Piece {
+    int side;
+    cv::Rect rect;
+  };
+  std::array<Piece, 64> owed_{};
+  int owedCount_ = 0;
+  std::atomic<int> next_{0};  // the next queued piece to take, while they are rectified
   cv::Rect crop_[2];
   Mirror mirror_[2] = {Mirror::None, Mirror::None};
   bool swapped_ = false;

@@ -57,19 +57,18 @@ void ReferencePass::SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY) 
 int ReferencePass::Run(capture::CaptureManager& capture, cv::Mat views[2]) {
   for (int side = 0; side < 2; ++side) {
     if (!capture.HasNewFrame(side) || !capture.GetPixels(side, frames[side].data, false, true)) continue;
-    cv::Mat scratch(frames[side].size(), CV_8UC3);
+    scratch.create(frames[side].size(), CV_8UC3);
     cv::remap(frames[side], scratch, xy[side], alpha[side], cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
     scratch.copyTo(frames[side]);
   }
-  cv::Ptr<cv::StereoBM> matcher = DocumentedMatcher();
   const int n = matcher->getNumDisparities();
   const cv::Rect window(432 - n, 304, n + 160, 160);
   cv::Mat disparity, left, right;
   cv::cvtColor(frames[0](window), left, cv::COLOR_BGR2GRAY);
   cv::cvtColor(frames[1](window), right, cv::COLOR_BGR2GRAY);
   matcher->compute(left, right, disparity);
-  const int d = std::min(stereo::DominantDisparity(disparity, n), 222);
-  const int v = std::max(stereo::ConvergenceFollower(follower, d), 1);
+  dominant = std::min(stereo::DominantDisparity(disparity, n), 222);
+  const int v = std::max(stereo::ConvergenceFollower(follower, dominant), 1);
   const int h = v / 2;
   views[0] = frames[0](cv::Rect(112 + h, 84, 800, 600));
   views[1] = frames[1](cv::Rect(112 - h, 84, 800, 600));

@@ -29,9 +29,9 @@ struct StereoRig {
 // The viewer's matcher as its documentation gives it, each setting made on a fresh matcher.
 cv::Ptr<cv::StereoBM> DocumentedMatcher();
 
-// One pass done the obvious way: whole frames remapped into scratch images and copied back, grey
+// One pass done the obvious way: whole frames remapped into a scratch image and copied back, grey
 // windows, the documented matcher, the histogram, the follower, the crops. Starts with identity maps
-// and black frames.
+// and black frames. The frame_step benchmark measures the viewer's pass against it.
 struct ReferencePass {
   ReferencePass();
   void SetMaps(int side, const cv::Mat& mapX, const cv::Mat& mapY);
@@ -39,8 +39,10 @@ struct ReferencePass {
   // floor; `views` get the two 800 x 600 BGR crops.
   int Run(capture::CaptureManager& capture, cv::Mat views[2]);
 
-  cv::Mat frames[2], xy[2], alpha[2];
+  cv::Mat frames[2], xy[2], alpha[2], scratch;
+  cv::Ptr<cv::StereoBM> matcher = DocumentedMatcher();
   stereo::FollowerState follower;
+  int dominant = 0;  // of the last pass, after the bound
 };
 
 // A gentle warp (small rotation and scale about the centre) as float maps of the frame size.

@@ -3,28 +3,64 @@
 #include "stereo/frame_pipeline.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "testing/stereo_rig.h"
 
 namespace {
 
-TEST(FramePipeline, ShowsWhatTheStraightforwardPassShows) {
+// The frames of a pass: textured scenes at growing disparities, or the chessboard photographs of the
+// repository (640 x 480 grey) enlarged to the frame size.
+void Frames(bool photographs, int pass, cv::Mat* left, cv::Mat* right) {
+  if (!photographs) return testkit::TexturedPair(40 + 5 * pass, left, right, 100 + pass);
+  const std::string number[] = {"01", "02", "03", "04", "05", "06", "07", "08", "09", "11"};
+  for (const auto& [image, name] : {std::pair{left, "left"}, std::pair{right, "right"}}) {
+    const cv::Mat photo = cv::imread(VIEWER_TEST_DATA_DIR "/chessboard/" + (name + number[pass % 10]) + ".jpg");
+    ASSERT_FALSE(photo.empty());
+    cv::resize(photo, *image, cv::Size(1024, 768));
+  }
+}
+
+// Photographs get maps as a calibration makes them: a lens distortion undone and a small rotation.
+void Maps(bool photographs, int side, cv::Mat* mapX, cv::Mat* mapY) {
+  if (!photographs) return testkit::WarpMaps(side ? -1.0 : 1.5, side ? 0.99 : 1.02, mapX, mapY);
+  const cv::Matx33d camera(900, 0, 512, 0, 900, 384, 0, 0, 1);
+  cv::Matx33d rotation;
+  cv::Rodrigues(cv::Vec3d(0.004, side ? -0.012 : 0.015, 0.003), rotation);
+  cv::initUndistortRectifyMap(camera, cv::Vec4d(side ? -0.08 : -0.05, 0.01, 0, 0), rotation, camera,
+                              cv::Size(1024, 768), CV_32FC1, *mapX, *mapY);
+}
+
+class StraightforwardPass : public testing::TestWithParam<bool> {};
+
+TEST_P(StraightforwardPass, ShowsWhatTheStraightforwardPassShows) {
+  const bool photographs = GetParam();
   testkit::StereoRig fast, slow;
   stereo::FramePipeline pipeline;
   testkit::ReferencePass reference;
+  cv::Mat maps[2][2];
   for (int side = 0; side < 2; ++side) {
-    cv::Mat mapX, mapY;
-    testkit::WarpMaps(side ? -1.0 : 1.5, side ? 0.99 : 1.02, &mapX, &mapY);
-    pipeline.SetMaps(side, mapX, mapY);
-    reference.SetMaps(side, mapX, mapY);
+    Maps(photographs, side, &maps[side][0], &maps[side][1]);
+    pipeline.SetMaps(side, maps[side][0], maps[side][1]);
+    reference.SetMaps(side, maps[side][0], maps[side][1]);
     pipeline.CreateFrame(side);
   }
   for (int pass = 0; pass < 16; ++pass) {
+    // New maps apply to the frames taken after them, not to those already shown.
+    if (pass == 10)
+      for (int side = 0; side < 2; ++side) {
+        pipeline.SetMaps(side, maps[1 - side][0], maps[1 - side][1]);
+        reference.SetMaps(side, maps[1 - side][0], maps[1 - side][1]);
+      }
     cv::Mat left, right;
-    testkit::TexturedPair(40 + 5 * pass, &left, &right, 100 + pass);
+    Frames(photographs, pass, &left, &right);
     // Some passes bring a frame from camera 1 only, some none at all.
     const bool deliver1 = pass % 4 != 3, deliver2 = pass % 4 < 2;
     for (testkit::StereoRig* rig : {&fast, &slow}) {
@@ -37,6 +73,7 @@ TEST(FramePipeline, ShowsWhatTheStraightforwardPassShows) {
     const stereo::FrameStepRecord record = pipeline.Match(new1, new2);
     cv::Mat views[2];
     const int follower = reference.Run(*slow.capture, views);
+    ASSERT_EQ(record.dominant, reference.dominant) << "pass " << pass;
     ASSERT_EQ(record.follower, follower) << "pass " << pass;
     EXPECT_EQ(record.passes, pass + 1);
     EXPECT_EQ(record.cropX[0] - 112, 112 - record.cropX[1]);
@@ -44,6 +81,11 @@ TEST(FramePipeline, ShowsWhatTheStraightforwardPassShows) {
       ASSERT_EQ(cv::norm(pipeline.View(side), views[side], cv::NORM_INF), 0.0) << "pass " << pass << " side " << side;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(FramePipeline, StraightforwardPass, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Photographs" : "TexturedScenes";
+                         });
 
 TEST(FramePipeline, DropsFramesOfAnotherSizeSayingSoOnceAndGoesOn) {
   testkit::StereoRig rig({1280, 720});
