@@ -220,7 +220,6 @@ void FramePipeline::CreateFrame(int side) {
   }
   holding_[side] = fresh_[side] = false;
   rectified_[side] = cv::Rect();
-  rematch_ = true;
 }
 
 void FramePipeline::SetCameras(int left, int right, Pairing pairing) {
@@ -261,7 +260,6 @@ bool FramePipeline::TakeFrame(int side, capture::CaptureManager& capture) {
   }
   if (!capture.GetPixels(camera, raw_[side].data, false, true)) return false;
   holding_[side] = fresh_[side] = true;
-  rematch_ = true;
   record_.arrival[side] = capture.LastFrameArrival(camera);
   record_.captured[side] = capture.LastFrameCapture(camera);
   return true;
@@ -295,9 +293,8 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
       OweCrop(side);
     }
   }
-  // Unchanged frames give the same disparities: the matcher runs again only on a changed one.
-  RectifyOwed(rematch_);
-  rematch_ = false;
+  // Every pass matches, a new frame or not.
+  RectifyOwed(true);
 
   int d = DominantDisparity(disparity_, n);
   if (d > geometry_.DisparityBound()) d = geometry_.DisparityBound();
@@ -373,7 +370,6 @@ cv::Mat FramePipeline::View(int side) const {
 void FramePipeline::ReleaseFrame(int side) {
   frame_[side].release();
   holding_[side] = fresh_[side] = false;
-  rematch_ = true;
 }
 
 void FramePipeline::ReleaseMaps() {

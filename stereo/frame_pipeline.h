@@ -153,7 +153,6 @@ class FramePipeline {
   bool holding_[2] = {false, false};  // raw_ holds the frame the side shows
   bool fresh_[2] = {false, false};    // and none of it is rectified yet
   cv::Rect rectified_[2];             // the columns of the crop rows rectified from it (beside the window)
-  bool rematch_ = true;               // a frame changed since the matcher last ran
   struct Piece {
     int side;
     cv::Rect rect;
