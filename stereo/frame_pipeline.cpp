@@ -99,19 +99,26 @@ void FramePipeline::OweCrop(int side) {
   done |= crop;
 }
 
+void FramePipeline::MatchWindow() {
+  const cv::Rect matching = geometry_.MatchingWindow();
+  for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
+  matcher_->compute(grey_[0], grey_[1], disparity_);
+}
+
 void FramePipeline::RectifyOwed(bool match) {
   if (owedCount_ == 0 && !match) return;
+  if (owedCount_ == 0) {
+    // Nothing to rectify beside it: the matcher has both cores to itself.
+    MatchWindow();
+    return;
+  }
   next_ = 0;
   // Two tasks take the queued pieces until none is left (the remap of each runs on one core). With
   // `match` one of them runs the matcher first: it keeps to one core for a window this small, and the
   // other core rectifies meanwhile.
   const auto tasks = [this, match](const cv::Range& range) {
     for (int task = range.start; task < range.end; ++task) {
-      if (task == 0 && match) {
-        const cv::Rect matching = geometry_.MatchingWindow();
-        for (int side = 0; side < 2; ++side) cv::cvtColor(frame_[side](matching), grey_[side], cv::COLOR_BGR2GRAY);
-        matcher_->compute(grey_[0], grey_[1], disparity_);
-      }
+      if (task == 0 && match) MatchWindow();
       for (int i = next_++; i < owedCount_; i = next_++) {
         const Piece& piece = owed_[i];
         cv::Mat target = frame_[piece.side](piece.rect);

@@ -136,6 +136,7 @@ class FramePipeline {
   void OweCrop(int side);
   // Rectifies the queued pieces, with `match` beside running the matcher on the matching windows.
   void RectifyOwed(bool match);
+  void MatchWindow();  // the matching window of both frames in grey, and its disparities
   // Rectifies all that is owed of the side's frame with the maps now in use, before they change.
   void Settle(int side);
   // The follower's target for the dominant disparity `d` under the options.
