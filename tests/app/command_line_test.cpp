@@ -90,11 +90,12 @@ TEST(CommandLine, HelpListsEveryOptionInTheColumnsUsersKnow) {
   std::size_t previous = 0;
   // Each option with its argument names and the blank after them, in the order the help gives them.
   std::istringstream options(
-      "--help |--version |--list-cameras |--verbose |--maps DIR |--identity-maps |--camera-files LEFT RIGHT |"
-      "--demo |--windowed |--headless |--passes N |--trace FILE |--snapshot DIR |--scene NAME |--comfort |"
-      "--budget B,F,T |--screen-width MM |--hold-when-unsure |--cameras LEFT RIGHT |--match-controls |"
-      "--pairing MODE |");
-  for (std::string option; std::getline(options, option, '|');) {
+      "--help ;--version ;--list-cameras ;--verbose ;--maps DIR ;--identity-maps ;--camera-files LEFT RIGHT ;"
+      "--demo ;--windowed ;--headless ;--passes N ;--trace FILE ;--snapshot DIR ;--frame WxH ;--view WxH ;"
+      "--disparities N ;--output MODE ;--swap-eyes ;--flip-left h|v|hv ;--flip-right h|v|hv ;--control FIFO ;"
+      "--vsync ;--scene NAME ;--comfort ;--budget B,F,T ;--screen-width MM ;--hold-when-unsure ;"
+      "--cameras LEFT RIGHT ;--match-controls ;--pairing MODE ;");
+  for (std::string option; std::getline(options, option, ';');) {
     const std::size_t at = help.find("\n  " + option);
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option << " in its place";
