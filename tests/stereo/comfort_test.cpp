@@ -17,9 +17,7 @@ constexpr int kSettlePasses = 20;
 // A pipeline with the options fed a scene's frames, one pass per 1/kPassesPerSecond of scene time,
 // and beside it the plain follower on the same dominant disparities: what the viewer does without them.
 struct SceneRun {
-  SceneRun(const std::string& name, stereo::ConvergenceOptions options) {
-    capture::SceneScript script;
-    EXPECT_TRUE(capture::NamedScene(name, &script));
+  SceneRun(const capture::SceneScript& script, stereo::ConvergenceOptions options) {
     scene = std::make_unique<capture::SyntheticScene>(script);
     pipeline.SetConvergenceOptions(options);
     pipeline.UseIdentityMaps();
@@ -44,6 +42,12 @@ struct SceneRun {
   int plainFollower = 0;
 };
 
+capture::SceneScript Scene(const std::string& name) {
+  capture::SceneScript script;
+  EXPECT_TRUE(capture::NamedScene(name, &script));
+  return script;
+}
+
 // The parallax, in per cent of the view, by which the truth leaves the default budget (0 inside).
 double BudgetExcess(int follower, const capture::DisparityRange& truth) {
   const double width = stereo::Geometry().view.width, convergence = 2 * (follower / 2);
@@ -57,7 +61,7 @@ class BudgetOnScene : public testing::TestWithParam<const char*> {};
 TEST_P(BudgetOnScene, HeldOnceSettledWithComfortAndBrokenWithout) {
   stereo::ConvergenceOptions comfort;
   comfort.comfort = true;
-  SceneRun run(GetParam(), comfort);
+  SceneRun run(Scene(GetParam()), comfort);
   capture::DisparityRange last{-1, -1};
   int changed = 0, settledPasses = 0;
   double worstWith = 0, worstWithout = 0;
@@ -100,7 +104,7 @@ TEST(ParallaxBudget, WhereNoValueKeepsTheBudgetTheFarLimitWins) {
 TEST(HoldWhenUnsure, KeepsTheTargetThroughABlankIntervalAndFollowsAfterIt) {
   stereo::ConvergenceOptions hold;
   hold.holdWhenUnsure = true;
-  SceneRun run("textureless", hold);
+  SceneRun run(Scene("textureless"), hold);
   int before = 0, lowestWithout = 1000, follower = 0;
   for (int pass = 0; pass < run.passes(); ++pass) {
     const double t = pass / kPassesPerSecond;
@@ -116,6 +120,28 @@ TEST(HoldWhenUnsure, KeepsTheTargetThroughABlankIntervalAndFollowsAfterIt) {
   EXPECT_NEAR(before, 36, 5);
   EXPECT_NEAR(follower, 44, 5) << "follows the object again after the wall";
   EXPECT_LT(lowestWithout, 10) << "without the option the views swing towards infinity";
+}
+
+// A blank wall but for an object at the centre: too little matches for a near and a far, and the
+// budget leaves the target alone at the object's disparity.
+TEST(ParallaxBudget, WithoutADepthTheTargetIsTheDominantDisparity) {
+  capture::SceneScript script;
+  capture::SceneObject wall, centre;
+  wall.size = {1400, 1000};
+  wall.textured = false;
+  wall.path = {{0, 512, 384, 20}};
+  centre.size = {80, 80};
+  centre.tint = {40, 120, 220};
+  centre.path = {{0, 512, 384, 60}};
+  script.objects = {wall, centre};
+  stereo::ConvergenceOptions comfort;
+  comfort.comfort = true;
+  SceneRun run(script, comfort);
+  for (int pass = 0; pass < 10; ++pass) {
+    const stereo::FrameStepRecord& r = run.Pass(pass);
+    ASSERT_FALSE(r.comfort.known) << "pass " << pass;
+    EXPECT_EQ(r.target, 60) << "pass " << pass;
+  }
 }
 
 TEST(MatchConfidence, TrustsSurfacesAndDistrustsScatteredOrFewMatches) {

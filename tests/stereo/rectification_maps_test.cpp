@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadMap{"NoRoot", kDeclaration, "no root element"},
         BadMap{"TooDeep", kDeclaration + Repeated("<a>", 40) + Repeated("</a>", 40), "elements are nested too deeply"},
         BadMap{"NodeIsANumber", kDeclaration + "<opencv_storage>\n<m>42</m>\n</opencv_storage>\n", "the first node"},
+        BadMap{"TypeIsANumber", OldFormatMatrix("m", 3, 4, "5", 12), "the first node is not a matrix"},
         BadMap{"Doubles", OldFormatMatrix("m", 3, 4, "d", 12), "elements are 'd'"},
         BadMap{"TwoChannels", OldFormatMatrix("m", 3, 2, "\"2f\"", 12), "elements are '2f'"},
         BadMap{"WrongSize", OldFormatMatrix("m", 4, 3, "f", 12), "size 3 x 4, expected 4 x 3"},
