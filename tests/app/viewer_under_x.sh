@@ -37,15 +37,20 @@ shows() {  # file1 file2 what
   done
 }
 
-case "$mode" in
-two-outputs)
+# Skips without two X outputs; makes left.png and right.png of a textured scene in which the right
+# camera sees every point 48 pixels further left.
+two_outputs_and_a_textured_pair() {
   [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under scripts/with-xorg --outputs 2"; exit 77; }
   monitors=$(xrandr --listactivemonitors 2>/dev/null | head -1 | awk '{print $2}')
   [ "$monitors" = "2" ] || { echo "needs two outputs, found ${monitors:-none}"; exit 77; }
-  # A textured scene; the right camera sees every point 48 pixels further left.
   convert -size 1072x768 xc:gray50 -seed 5 +noise Random -blur 0x1 -depth 8 -type TrueColor "$work/scene.png" || fail "cannot make images"
   convert "$work/scene.png" -crop 1024x768+0+0 +repage -depth 8 -type TrueColor "$work/left.png"
   convert "$work/scene.png" -crop 1024x768+48+0 +repage -depth 8 -type TrueColor "$work/right.png"
+}
+
+case "$mode" in
+two-outputs)
+  two_outputs_and_a_textured_pair
   "$viewer" --camera-files "$work/left.png" "$work/right.png" --identity-maps --trace "$work/trace.csv" \
     >"$work/out" 2>"$work/err" &
   pid=$!
@@ -66,12 +71,7 @@ two-outputs)
   echo "PASS: both views on their displays (crops at $crop1 and $crop2), Escape ended with 0"
   ;;
 operator)
-  [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under scripts/with-xorg --outputs 2"; exit 77; }
-  monitors=$(xrandr --listactivemonitors 2>/dev/null | head -1 | awk '{print $2}')
-  [ "$monitors" = "2" ] || { echo "needs two outputs, found ${monitors:-none}"; exit 77; }
-  convert -size 1072x768 xc:gray50 -seed 5 +noise Random -blur 0x1 -depth 8 -type TrueColor "$work/scene.png" || fail "cannot make images"
-  convert "$work/scene.png" -crop 1024x768+0+0 +repage -depth 8 -type TrueColor "$work/left.png"
-  convert "$work/scene.png" -crop 1024x768+48+0 +repage -depth 8 -type TrueColor "$work/right.png"
+  two_outputs_and_a_textured_pair
   (cd "$work" && exec "$viewer" --camera-files left.png right.png --identity-maps --trace trace.csv >out 2>err) &
   pid=$!
   # Crops of the last trace line, once it has settled on `expect` (dominant) within 10 s.
