@@ -2,18 +2,17 @@
 // the same work done the straightforward way (testkit::ReferencePass: whole-frame remaps into a
 // scratch image and back; then each crop copied into an 832 x 600 image, converted to BGRA and copied
 // into a back buffer), measured in one run with the same maps (a small rotation and scale per side).
-// Prints the ratios of the two at the end, from this run's medians (wall time). Also counts heap
+// Prints the ratios of the two at the end, from passes of both taken in turn. Also counts heap
 // allocations per pass. The Comfort runs add what --comfort and --hold-when-unsure cost: the coarse
 // estimate of near and far over the whole view (on a new frame; otherwise only the count over the
 // columns shown), the budget and the confidence of the centre square.
-#include <unistd.h>
 #include <algorithm>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -120,45 +119,19 @@ struct Pass {
   display::DisplayPair displays;
 };
 
-void FrameStep(benchmark::State& state, bool newFrames, stereo::Geometry geometry = {},
-               stereo::ConvergenceOptions options = {}) {
-  StereoRig rig(geometry.frame, geometry.frame);
-  Pass pass(geometry, options);
-  for (int warm = 0; warm < 3; ++warm) {
-    rig.DeliverSample(0, TheInputs(geometry.frame).bottomUp[0]);
-    rig.DeliverSample(1, TheInputs(geometry.frame).bottomUp[1]);
-    pass.Run(rig);
+// The same work done the straightforward way, with the same maps.
+struct Straightforward {
+  Straightforward() {
+    for (int side = 0; side < 2; ++side) {
+      cv::Mat mapX, mapY;
+      RigMaps(side, {1024, 768}, &mapX, &mapY);
+      reference.SetMaps(side, mapX, mapY);
+      compositions[side] = cv::Mat(600, 832, CV_8UC3, cv::Scalar::all(0));
+      staging[side].create(600, 832, CV_8UC4);
+      backBuffers[side].resize(staging[side].total() * 4);
+    }
   }
-  long counted = 0, passes = 0;
-  for (auto _ : state) {
-    Deliver(state, rig, newFrames, geometry.frame);
-    const long before = allocations.load();
-    pass.Run(rig);
-    counted += allocations.load() - before;
-    ++passes;
-  }
-  state.counters["allocs_per_pass"] = static_cast<double>(counted) / static_cast<double>(passes);
-}
-
-void Baseline(benchmark::State& state, bool newFrames) {
-  StereoRig rig;
-  testkit::ReferencePass reference;
-  for (int side = 0; side < 2; ++side) {
-    cv::Mat mapX, mapY;
-    RigMaps(side, {1024, 768}, &mapX, &mapY);
-    reference.SetMaps(side, mapX, mapY);
-  }
-  cv::Mat compositions[2], staging[2];
-  std::vector<std::uint8_t> backBuffers[2];
-  for (int side = 0; side < 2; ++side) {
-    compositions[side] = cv::Mat(600, 832, CV_8UC3, cv::Scalar::all(0));
-    staging[side].create(600, 832, CV_8UC4);
-    backBuffers[side].resize(staging[side].total() * 4);
-  }
-  long counted = 0, passes = 0;
-  for (auto _ : state) {
-    Deliver(state, rig, newFrames);
-    const long before = allocations.load();
+  void Run(StereoRig& rig) {
     cv::Mat views[2];
     reference.Run(*rig.capture, views);
     for (int side = 0; side < 2; ++side) {
@@ -168,10 +141,48 @@ void Baseline(benchmark::State& state, bool newFrames) {
     }
     benchmark::DoNotOptimize(backBuffers[0].data());
     benchmark::DoNotOptimize(backBuffers[1].data());
+  }
+  testkit::ReferencePass reference;
+  cv::Mat compositions[2], staging[2];
+  std::vector<std::uint8_t> backBuffers[2];
+};
+
+// Both start from new frames, so that without new frames both match the same pictures (the black
+// frames the straightforward pass starts with would leave its matcher nothing to do).
+template <typename AnyPass>
+void WarmUp(AnyPass& pass, StereoRig& rig, cv::Size frame = {1024, 768}) {
+  for (int warm = 0; warm < 3; ++warm) {
+    rig.DeliverSample(0, TheInputs(frame).bottomUp[0]);
+    rig.DeliverSample(1, TheInputs(frame).bottomUp[1]);
+    pass.Run(rig);
+  }
+}
+
+template <typename AnyPass>
+void Measure(benchmark::State& state, AnyPass& pass, StereoRig& rig, bool newFrames, cv::Size frame = {1024, 768}) {
+  WarmUp(pass, rig, frame);
+  long counted = 0, passes = 0;
+  for (auto _ : state) {
+    Deliver(state, rig, newFrames, frame);
+    const long before = allocations.load();
+    pass.Run(rig);
     counted += allocations.load() - before;
     ++passes;
   }
   state.counters["allocs_per_pass"] = static_cast<double>(counted) / static_cast<double>(passes);
+}
+
+void FrameStep(benchmark::State& state, bool newFrames, stereo::Geometry geometry = {},
+               stereo::ConvergenceOptions options = {}) {
+  StereoRig rig(geometry.frame, geometry.frame);
+  Pass pass(geometry, options);
+  Measure(state, pass, rig, newFrames, geometry.frame);
+}
+
+void Baseline(benchmark::State& state, bool newFrames) {
+  StereoRig rig;
+  Straightforward pass;
+  Measure(state, pass, rig, newFrames);
 }
 
 // The coarse estimate alone, on a new pair of frames: what --comfort adds to a pass that brings one.
@@ -211,39 +222,37 @@ BENCHMARK(BM_FrameStep_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Comfort_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Baseline_NoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Keeps each benchmark's wall times per pass (of every repetition, or the medians when only
-// aggregates are reported) for the ratios printed after the run.
-class Recorder : public benchmark::ConsoleReporter {
- public:
-  Recorder() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      const std::string name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Iteration) {
-        times_[name].push_back(run.GetAdjustedRealTime());
-      } else if (run.aggregate_name == "median") {
-        medians_[name] = run.GetAdjustedRealTime();
-      }
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const std::size_t n = times.size();
+  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
+// The two passes taken in turn, one pass each per round, so that a machine whose speed drifts (a
+// shared virtual machine) slows both alike; the ratio of their median wall times.
+void PrintRatio(const char* what, bool newFrames, int rounds) {
+  StereoRig ourRig, theirRig;
+  Pass ours;
+  Straightforward theirs;
+  WarmUp(ours, ourRig);
+  WarmUp(theirs, theirRig);
+  std::vector<double> times[2];
+  const auto timed = [&](auto& pass, StereoRig& rig, std::vector<double>& into) {
+    if (newFrames) {
+      rig.DeliverSample(0, TheInputs().bottomUp[0]);
+      rig.DeliverSample(1, TheInputs().bottomUp[1]);
     }
-    ConsoleReporter::ReportRuns(runs);
+    const auto start = std::chrono::steady_clock::now();
+    pass.Run(rig);
+    into.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  };
+  for (int round = 0; round < rounds; ++round) {
+    timed(ours, ourRig, times[0]);
+    timed(theirs, theirRig, times[1]);
   }
-  // Zero when the benchmark did not run.
-  double Median(const std::string& name) {
-    std::vector<double>& times = times_[name];
-    if (times.empty()) return medians_.count(name) ? medians_[name] : 0.0;
-    std::sort(times.begin(), times.end());
-    const std::size_t n = times.size();
-    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-  }
-
- private:
-  std::map<std::string, std::vector<double>> times_;
-  std::map<std::string, double> medians_;
-};
-
-void PrintRatio(Recorder& recorder, const char* what, const char* pass, const char* baseline) {
-  const double ours = recorder.Median(pass), theirs = recorder.Median(baseline);
-  if (ours > 0 && theirs > 0) std::printf("ratio, %s: %.2f (%.3f ms / %.3f ms)\n", what, ours / theirs, ours, theirs);
+  const double a = Median(times[0]), b = Median(times[1]);
+  std::printf("ratio, %s: %.2f (%.3f ms / %.3f ms, medians of %d passes each, taken in turn)\n", what, a / b, a, b,
+              rounds);
 }
 
 }  // namespace
@@ -251,11 +260,10 @@ void PrintRatio(Recorder& recorder, const char* what, const char* pass, const ch
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Recorder recorder;
-  benchmark::RunSpecifiedBenchmarks(&recorder);
+  benchmark::RunSpecifiedBenchmarks();
   std::fflush(stdout);
-  PrintRatio(recorder, "two new frames", "BM_FrameStep_TwoNewFrames", "BM_Baseline_TwoNewFrames");
-  PrintRatio(recorder, "no new frame", "BM_FrameStep_NoNewFrame", "BM_Baseline_NoNewFrame");
+  PrintRatio("two new frames", true, 1000);
+  PrintRatio("no new frame", false, 1000);
   benchmark::Shutdown();
   return 0;
 }

@@ -7,7 +7,8 @@
 
 namespace display {
 
-OffscreenScreens::OffscreenScreens(int adapterCount) : screens_(static_cast<std::size_t>(std::max(adapterCount, 0))) {}
+OffscreenScreens::OffscreenScreens(int adapterCount, bool keepFrames)
+    : screens_(static_cast<std::size_t>(std::max(adapterCount, 0))), keepFrames_(keepFrames) {}
 
 cv::Mat OffscreenScreens::LastPresented(int adapter) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -25,7 +26,7 @@ void OffscreenScreens::Store(int adapter, const std::uint8_t* pixels, int width,
   const cv::Mat view(height, width, CV_8UC4, const_cast<std::uint8_t*>(pixels), static_cast<std::size_t>(pitch));
   std::lock_guard<std::mutex> lock(mutex_);
   if (adapter < 0 || adapter >= adapterCount()) return;
-  view.copyTo(screens_[adapter].frame);
+  if (keepFrames_) view.copyTo(screens_[adapter].frame);
   ++screens_[adapter].presents;
 }
 
@@ -203,7 +204,7 @@ class OffscreenDisplayDriver final : public DisplayDriver {
 
 std::unique_ptr<DisplayDriver> MakeOffscreenDisplayDriver(std::shared_ptr<OffscreenScreens> screens,
                                                           OffscreenFaultPlan faults) {
-  if (!screens) screens = std::make_shared<OffscreenScreens>();
+  if (!screens) screens = std::make_shared<OffscreenScreens>(2, false);
   auto shared = std::make_shared<Faults>();
   shared->plan = std::move(faults);
   return std::make_unique<OffscreenDisplayDriver>(std::move(screens), std::move(shared));

@@ -19,12 +19,14 @@ namespace display {
 // Readers may run on any thread; devices store into it from the thread that presents.
 class OffscreenScreens {
  public:
-  // Adapters 0 to adapterCount - 1 exist; creating a device on any other fails.
-  explicit OffscreenScreens(int adapterCount = 2);
+  // Adapters 0 to adapterCount - 1 exist; creating a device on any other fails. Screens nobody
+  // reads (`keepFrames` false) only count presents: copying every frame would cost each pass.
+  explicit OffscreenScreens(int adapterCount = 2, bool keepFrames = true);
 
   int adapterCount() const { return static_cast<int>(screens_.size()); }
   // A copy of the last presented back buffer of an adapter (width x height, CV_8UC4, bytes blue,
-  // green, red, unused); empty before the first present or for an adapter that does not exist.
+  // green, red, unused); empty before the first present, for an adapter that does not exist, or
+  // when frames are not kept.
   cv::Mat LastPresented(int adapter) const;
   // Presents on the adapter so far, over all devices it had.
   std::uint64_t PresentCount(int adapter) const;
@@ -39,6 +41,7 @@ class OffscreenScreens {
   };
   mutable std::mutex mutex_;
   std::vector<Screen> screens_;
+  bool keepFrames_;
 };
 
 // What the off-screen devices are told to go through, so a run without a screen can meet the
