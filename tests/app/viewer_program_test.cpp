@@ -123,10 +123,12 @@ TEST(ViewerProgram, SwappedAndMirroredEyesSideBySideInOnePicture) {
 
 TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
   TempDir dir;
-  const ProgramRun run = Viewer(
-      "--demo --headless --scene depth-step --comfort --screen-width 1000 --passes 120 "
-      "--trace " +
-      dir.File("trace.csv"));
+  // Its temporary directory is `dir`, where the demo without a screen would put its views.
+  const ProgramRun run = testkit::RunProgram("TMPDIR=" + dir.path() +
+                                             " " VIEWER_BINARY_DIR
+                                             "/stereo-viewer --demo --headless --scene depth-step --comfort "
+                                             "--screen-width 1000 --passes 120 --trace " +
+                                             dir.File("trace.csv"));
   ASSERT_EQ(run.code, 0) << run.err;
   const std::vector<std::string> lines =
       TraceBody(dir.File("trace.csv"),
@@ -148,6 +150,8 @@ TEST(ViewerProgram, ComfortTracesNearAndFarAndFollowsItsTarget) {
     EXPECT_NEAR(std::stod(f[14]), nearPct * 10, 0.06) << line << ": millimetres on a 1 m screen";
   }
   EXPECT_EQ(lines.size(), 120u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("stereo-viewer-demo")))
+      << "a demo asked to run headless writes no views";
 }
 
 // Without a screen the error box's caption and text go to standard error; the exit code stays 0.

@@ -12,8 +12,9 @@
 namespace {
 
 struct Pair {
-  explicit Pair(display::OffscreenFaultPlan faults = {})
+  explicit Pair(display::OffscreenFaultPlan faults = {}, display::OutputMode output = display::OutputMode::Dual)
       : pair(display::MakeOffscreenDisplayDriver(screens, std::move(faults))) {
+    pair.SetOutput(output);
     for (int side = 0; side < 2; ++side) {
       EXPECT_EQ(pair.Create(side, this), display::Status::Ok);
       pair.CreateStaging(side);
@@ -71,6 +72,22 @@ TEST(DisplayPair, ABackBufferThatCannotBeHadCostsOnlyItsSide) {
   EXPECT_EQ(cv::norm(p.Shown(1), Bgra(view), cv::NORM_INF), 0.0);
   EXPECT_TRUE(AllWhite(p.Shown(0))) << "side 1 keeps its white screen";
   EXPECT_EQ(p.screens->PresentCount(display::kAdapterOfSide[0]), 2u) << "both devices are presented all the same";
+}
+
+// A view cut short or of another kind is left undrawn, on two displays (its side only) and on one
+// (the whole picture): the screen keeps what it showed.
+TEST(DisplayPair, ViewsThatAreNotWholePicturesAreLeftUndrawn) {
+  const cv::Mat good(600, 800, CV_8UC3, cv::Scalar(1, 2, 3));
+  const cv::Mat bad[2] = {good.rowRange(0, 599), cv::Mat(600, 800, CV_8UC1, cv::Scalar(5))};
+  for (const display::OutputMode output : {display::OutputMode::Dual, display::OutputMode::SideBySide}) {
+    for (int side = 0; side < 2; ++side) {
+      for (const cv::Mat& view : bad) {
+        Pair p({}, output);
+        p.pair.Present(side == 0 ? view : good, side == 1 ? view : good);
+        EXPECT_TRUE(AllWhite(p.Shown(output == display::OutputMode::Dual ? side : 1))) << "side " << side + 1;
+      }
+    }
+  }
 }
 
 }  // namespace

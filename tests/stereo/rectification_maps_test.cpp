@@ -108,7 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadMap{"NotXml", "P6\n1024 768\n255\n\x01\x02\x03", "holds control characters"},
         BadMap{"NulBytes", kDeclaration + std::string("<opencv_storage>\0\0</opencv_storage>\n", 36),
                "holds NUL bytes"},
-        BadMap{"TruncatedDeclaration", "<?xml version=", "the XML declaration is not closed"},
         BadMap{"Truncated", kGood.substr(0, kGood.size() / 2), "the file ends inside an element (truncated?)"},
         BadMap{"MisNested", Good("</dt>", "</cols>"), "tags are not properly nested"},
         BadMap{"BadCharacterInAName", Good("<dt>", "<d\xC3\xA9t>"), "a tag holds something other than attributes"},
