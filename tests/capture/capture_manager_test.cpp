@@ -168,8 +168,10 @@ TEST_F(FrameHandOver, AClosedDeviceHandsOutNothingAndOpensAgainAndEveryOpenRecou
   Bytes pixels(12);
   EXPECT_FALSE(manager.GetPixels(0, pixels.data(), false, false));
   EXPECT_EQ(cameras->OpenCount(), 0);
+  int width = 7, height = 9;
+  EXPECT_FALSE(manager.GetFrameSize(0, &width, &height));
+  EXPECT_EQ(width * 100 + height, 709) << "left alone";
   ASSERT_TRUE(manager.OpenDevice(0, 16, 8));
-  int width = 0, height = 0;
   ASSERT_TRUE(manager.GetFrameSize(0, &width, &height));
   EXPECT_EQ(width * 100 + height, 1608);
   // Every open recounts the devices: a number beyond the new count is no longer ready.

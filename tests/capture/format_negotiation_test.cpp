@@ -33,7 +33,7 @@ TEST_P(FormatNegotiation, AsksTakesAndSizesAsTheCapabilitiesSay) {
   const std::size_t begin = printed.find(from) + from.size();
   EXPECT_EQ(printed.substr(begin, printed.find(to) - begin), n.printed);
   int width = 0, height = 0;
-  manager.GetFrameSize(0, &width, &height);
+  EXPECT_EQ(manager.GetFrameSize(0, &width, &height), n.frameWidth > 0) << "false without a frame size";
   EXPECT_EQ(width, n.frameWidth);
   EXPECT_EQ(height, n.frameHeight);
   EXPECT_EQ(camera.offers.size(), n.offers);

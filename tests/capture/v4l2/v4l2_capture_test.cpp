@@ -23,13 +23,9 @@ extern "C" const char* __tsan_default_suppressions() { return "deadlock:libgdal.
 namespace {
 
 using testkit::CameraConfig;
-using testkit::FakeFormat;
+using Format = testkit::FakeFormat;
 
 constexpr int kWidth = 64, kHeight = 48;
-
-FakeFormat Format(std::uint32_t pixelFormat, std::vector<testkit::FakeSize> sizes, std::uint32_t fps = 30) {
-  return FakeFormat{pixelFormat, std::move(sizes), fps};
-}
 
 std::vector<std::uint8_t> Noise(std::size_t bytes, int seed) {
   std::vector<std::uint8_t> noise(bytes);
@@ -39,9 +35,10 @@ std::vector<std::uint8_t> Noise(std::size_t bytes, int seed) {
 
 class V4l2Capture : public testing::Test {
  protected:
-  testkit::FakeV4l2Device* Add(const std::string& path, testkit::FakeDeviceConfig config) {
+  testkit::FakeV4l2Device* Add(const std::string& path, testkit::FakeDeviceConfig config = Yuyv()) {
     return kernel->AddDevice(path, std::move(config));
   }
+  static testkit::FakeDeviceConfig Yuyv() { return CameraConfig({{V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}}}); }
   // The next frame taken from device 0, top row first.
   cv::Mat TakeFrame() {
     cv::Mat frame(kHeight, kWidth, CV_8UC3, cv::Scalar::all(0));
@@ -59,12 +56,12 @@ class V4l2Capture : public testing::Test {
 
 TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
   Add("/dev/video10",
-      CameraConfig({Format(V4L2_PIX_FMT_MJPEG, {{1280, 720}, {640, 480}}), Format(V4L2_PIX_FMT_YUYV, {{640, 480}})},
+      CameraConfig({Format{V4L2_PIX_FMT_MJPEG, {{1280, 720}, {640, 480}}}, Format{V4L2_PIX_FMT_YUYV, {{640, 480}}}},
                    "Tenth \xC4\x8D\xFF"));
   Add("/dev/video2",
-      CameraConfig({Format(V4L2_PIX_FMT_GREY, {{64, 48}}), Format(V4L2_PIX_FMT_NV12, {{16, 16, 4096, 4096, 1, 1}})},
+      CameraConfig({Format{V4L2_PIX_FMT_GREY, {{64, 48}}}, Format{V4L2_PIX_FMT_NV12, {{16, 16, 4096, 4096, 1, 1}}}},
                    std::string(40, 'N')));
-  testkit::FakeDeviceConfig odd = CameraConfig({Format(V4L2_PIX_FMT_Y41P, {{160, 120, 1280, 960, 8, 8}})}, "Odd");
+  testkit::FakeDeviceConfig odd = CameraConfig({Format{V4L2_PIX_FMT_Y41P, {{160, 120, 1280, 960, 8, 8}}}}, "Odd");
   odd.stableLinks = {"/dev/v4l/by-path/pci-usb-0:1-video-index0", "/dev/v4l/by-id/usb-Odd-video-index0"};
   odd.controls = {{V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6500, 10, 4600, V4L2_CID_AUTO_WHITE_BALANCE, 0},
                   {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1},
@@ -87,8 +84,8 @@ TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
 TEST_F(V4l2Capture, TheFastestFormatAtTheSizeIsChosen) {
   for (auto [mjpegFps, yuyvFps, chosen] : {std::tuple{30u, 5u, V4L2_PIX_FMT_MJPEG}, {15u, 30u, V4L2_PIX_FMT_YUYV}}) {
     testkit::FakeV4l2Device* camera =
-        Add("/dev/video" + std::to_string(mjpegFps), CameraConfig({Format(V4L2_PIX_FMT_MJPEG, {{1280, 720}}, mjpegFps),
-                                                                   Format(V4L2_PIX_FMT_YUYV, {{1280, 720}}, yuyvFps)}));
+        Add("/dev/video" + std::to_string(mjpegFps), CameraConfig({Format{V4L2_PIX_FMT_MJPEG, {{1280, 720}}, mjpegFps},
+                                                                   Format{V4L2_PIX_FMT_YUYV, {{1280, 720}}, yuyvFps}}));
     ASSERT_TRUE(manager.OpenDevice(0, 1280, 720));
     EXPECT_EQ(camera->CurrentFormat().pixelformat, chosen);
     manager.CloseDevice(0);
@@ -107,7 +104,7 @@ class V4l2Streams : public V4l2Capture, public testing::WithParamInterface<Strea
 
 TEST_P(V4l2Streams, FramesArriveAsOpenCvConvertsThem) {
   const Stream& s = GetParam();
-  testkit::FakeDeviceConfig config = CameraConfig({Format(s.pixelFormat, {{kWidth, kHeight}})});
+  testkit::FakeDeviceConfig config = CameraConfig({{s.pixelFormat, {{kWidth, kHeight}}}});
   config.paddingPerLine = s.padding;
   testkit::FakeV4l2Device* camera = Add("/dev/video0", config);
   cv::Mat expected;
@@ -146,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, V4l2Streams,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(V4l2Capture, DamagedFramesAreDroppedAndTheNextWholeOneArrives) {
-  testkit::FakeV4l2Device* camera = Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
+  testkit::FakeV4l2Device* camera = Add("/dev/video0");
   const std::size_t bytes = kWidth * kHeight * 2;
   camera->QueueFrame({Noise(bytes / 2, 1)});                   // cut short
   camera->QueueFrame({Noise(bytes, 2), V4L2_BUF_FLAG_ERROR});  // flagged by the driver
@@ -162,7 +159,7 @@ TEST_F(V4l2Capture, DamagedFramesAreDroppedAndTheNextWholeOneArrives) {
 }
 
 TEST_F(V4l2Capture, ABusyCameraDoesNotOpenAndLeavesNothingOpen) {
-  testkit::FakeV4l2Device* camera = Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
+  testkit::FakeV4l2Device* camera = Add("/dev/video0");
   camera->SetBusy(true);
   EXPECT_FALSE(manager.OpenDevice(0, kWidth, kHeight));
   ExpectNothingLeftOpen();
@@ -170,24 +167,28 @@ TEST_F(V4l2Capture, ABusyCameraDoesNotOpenAndLeavesNothingOpen) {
   EXPECT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
 }
 
-TEST_F(V4l2Capture, AnUnpluggedCameraStopsDeliveringAndClosesCleanly) {
-  testkit::FakeV4l2Device* camera = Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
-  camera->QueueFrame({Noise(kWidth * kHeight * 2, 1)}, true);
-  ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
-  cv::Mat frame = TakeFrame();
-  camera->Unplug();
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  manager.DiscardFrame(0);  // one may have been stored before the unplug
-  EXPECT_FALSE(manager.GetPixels(0, frame.data, false, true)) << "no frame within its second";
-  manager.CloseDevice(0);
-  ExpectNothingLeftOpen();
-  EXPECT_FALSE(manager.OpenDevice(0, kWidth, kHeight)) << "no camera any more";
+// A camera that went away is known again by a stable path it had, or, when it had none, by its node.
+TEST_F(V4l2Capture, AReturningCameraIsTakenBackByItsStablePathOrElseByItsNode) {
+  for (auto [linked, node, taken] : {std::tuple{false, 0, true}, {false, 1, false}, {true, 2, true}}) {
+    kernel = std::make_shared<testkit::FakeV4l2Kernel>();
+    capture::CaptureManager fresh(std::make_unique<capture::V4l2Backend>(kernel));
+    testkit::FakeDeviceConfig config = Yuyv();
+    if (linked) config.stableLinks = {"/dev/v4l/by-id/usb-Fake-video-index0"};
+    testkit::FakeV4l2Device* camera = Add("/dev/video0", config);
+    ASSERT_TRUE(fresh.OpenDevice(0, kWidth, kHeight));
+    const capture::DeviceEntry entry = fresh.Entry(0);
+    camera->Unplug();
+    fresh.CloseDevice(0);
+    node == 0 ? camera->Replug() : static_cast<void>(Add("/dev/video" + std::to_string(node), config));
+    EXPECT_EQ(fresh.Reopen(0, entry, kWidth, kHeight), taken) << linked << " " << node;
+    EXPECT_EQ(fresh.IsDeviceReady(0), taken);
+  }
 }
 
 // The left camera's settled values on both, each clamped to its camera's range; a control either
 // camera lacks is left alone.
 TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {
-  testkit::FakeDeviceConfig left = CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})});
+  testkit::FakeDeviceConfig left = Yuyv();
   testkit::FakeDeviceConfig right = left;
   left.controls = {{V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY},
                    {V4L2_CID_EXPOSURE_ABSOLUTE, 3, 2047, 1, 250, V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
@@ -224,16 +225,16 @@ TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {
 // Two cameras on a bus with room for one uncompressed stream: the second tries MJPEG at the same size.
 TEST_F(V4l2Capture, OnACrowdedBusTheSecondCameraTriesMjpegAtTheSameSizeAndSaysSo) {
   kernel->LimitBandwidth(1);
-  Add("/dev/video0", CameraConfig({Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}})}));
+  Add("/dev/video0");
   ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
   const std::string bus = ": not enough USB bandwidth for YUYV 64x48, ";
   for (auto [mjpegSize, said] : {std::pair{cv::Size(kWidth, kHeight), "streaming MJPEG at that size instead\n"},
                                  {cv::Size(640, 480), "and it offers no MJPEG at that size\n"}}) {
     const std::string path = "/dev/video" + std::to_string(mjpegSize.width);
     testkit::FakeV4l2Device* second = Add(
-        path, CameraConfig(
-                  {Format(V4L2_PIX_FMT_YUYV, {{kWidth, kHeight}}),
-                   Format(V4L2_PIX_FMT_MJPEG, {{std::uint32_t(mjpegSize.width), std::uint32_t(mjpegSize.height)}})}));
+        path,
+        CameraConfig({Yuyv().formats[0], Format{V4L2_PIX_FMT_MJPEG,
+                                                {{std::uint32_t(mjpegSize.width), std::uint32_t(mjpegSize.height)}}}}));
     testing::internal::CaptureStderr();
     EXPECT_EQ(manager.OpenDevice(1, kWidth, kHeight), mjpegSize.width == kWidth);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), path + bus + said);
