@@ -1,18 +1,42 @@
 // The capture manager over fake cameras: what opening and closing a device print, in order and with
-// their spacing, for every way a camera can let the graph down; and the frames a caller gets.
+// their spacing, for every way a camera can let the graph down; the size and subtype negotiated from a
+// camera's offers; and the frames a caller gets.
+#include "capture/capture_manager.h"
+
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/capture/capture_test_support.h"
+#include "testing/fake_cameras.h"
 
 namespace {
 
+using capture::MEDIASUBTYPE_RGB24;
 using capture::CaptureManager;
-using capture_test::AddRgbCamera;
-using capture_test::Printed;
+using testkit::Sizes;
 using Bytes = std::vector<unsigned char>;
+
+// What `run` prints, with the capture layer's diagnostics switched on or off for it.
+std::string Printed(const std::function<void()>& run, bool verbose = true) {
+  const bool was = capture::verbose;
+  capture::verbose = verbose;
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  run();
+  std::fflush(stdout);
+  capture::verbose = was;
+  return testing::internal::GetCapturedStdout();
+}
+
+// RGB24 from 8 x 8 to 1280 x 960 in steps of 8; 640 x 480 to begin with.
+testkit::FakeCamera& AddRgbCamera(testkit::FakeCameras& cameras) {
+  testkit::FakeCamera& camera = cameras.Add();
+  camera.capabilities = {Sizes(MEDIASUBTYPE_RGB24, 8, 8, 1280, 960, 8, 8)};
+  return camera;
+}
 
 // The teardown's lines: what it frees, the filters it removes (newest first), and the graph.
 std::string Teardown(const std::string& freed, const std::vector<std::string>& filters) {
@@ -67,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{
             "PreviewPin", [](auto& c) { c.previewPin = true; }, true,
             kOpening + kRgb24 + kCallback + kReady + Teardown(kRan, {"NullRenderer", "Sample Grabber", "Fake Camera"})},
-        OpenCase{"Yuy2Only", [](auto& c) { c.capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_YUY2, 640, 480)}; },
-                 true,
+        OpenCase{"Yuy2Only", [](auto& c) { c.capabilities = {Sizes(capture::MEDIASUBTYPE_YUY2, 640, 480)}; }, true,
                  kOpening + kTee + "SETUP: Setting capture size to 640 by 480 \n" +
                      "SETUP: Media Type is YUY2 converted to RGB24\n" + kCallback + kReady +
                      Teardown(kRan,
@@ -117,11 +140,82 @@ TEST(CaptureManagerTest, RefusesNumbersWithoutADeviceAndSaysWhichOnesExist) {
   }
 }
 
+struct Negotiation {
+  const char* name;
+  std::vector<capture::Capability> capabilities;
+  int width, height;    // requested
+  std::string printed;  // between the preview line and the callback line
+  int frameWidth, frameHeight;
+  std::size_t offers;
+  bool refusesAll = false;
+};
+
+class FormatNegotiation : public testing::TestWithParam<Negotiation> {};
+
+TEST_P(FormatNegotiation, AsksTakesAndSizesAsTheCapabilitiesSay) {
+  const Negotiation& n = GetParam();
+  auto cameras = std::make_shared<testkit::FakeCameras>();
+  testkit::FakeCamera& camera = cameras->Add();  // 640 x 480 RGB24 until set otherwise
+  camera.capabilities = n.capabilities;
+  if (n.refusesAll) camera.accepts = [](const capture::StreamFormat&) { return false; };
+  capture::CaptureManager manager(cameras->Backend());
+  const std::string printed = Printed([&] { ASSERT_TRUE(manager.OpenDevice(0, n.width, n.height)); });
+  const std::string from = "SmartTee\n", to = "SETUP: Capture callback set\n";
+  const std::size_t begin = printed.find(from) + from.size();
+  EXPECT_EQ(printed.substr(begin, printed.find(to) - begin), n.printed);
+  int width = 0, height = 0;
+  EXPECT_EQ(manager.GetFrameSize(0, &width, &height), n.frameWidth > 0) << "false without a frame size";
+  EXPECT_EQ(width, n.frameWidth);
+  EXPECT_EQ(height, n.frameHeight);
+  EXPECT_EQ(camera.offers.size(), n.offers);
+  EXPECT_TRUE(n.offers == 0 || camera.offers[0].subtype == MEDIASUBTYPE_RGB24) << "RGB24 is offered first";
+}
+
+std::string Taken(int width, int height, const std::string& subtype = "RGB24 no conversion needed") {
+  return "SETUP: Setting capture size to " + std::to_string(width) + " by " + std::to_string(height) +
+         " \nSETUP: Media Type is " + subtype + "\n";
+}
+std::string Closest(const std::string& asked, const std::string& closest) {
+  return "SETUP: " + asked + " not supported closest supported size is " + closest + "\n";
+}
+
+const std::string kReverted = "SETUP: Capture Device doesn't support ";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Offers, FormatNegotiation, testing::Values(
+    Negotiation{"ARangeTakesTheSizeExactly", {Sizes(MEDIASUBTYPE_RGB24, 160, 120, 1280, 960, 8, 8)}, 1024, 768,
+                Taken(1024, 768), 1024, 768, 1},
+    Negotiation{"ClosestBySumOfDifferences",
+                {Sizes(MEDIASUBTYPE_RGB24, 640, 480), Sizes(MEDIASUBTYPE_RGB24, 1280, 720)}, 1024, 768,
+                Closest("1024 by 768", "1280 720") + Taken(1280, 720), 1280, 720, 1},
+    Negotiation{"EquallyCloseCandidatesKeepTheSmaller", {Sizes(MEDIASUBTYPE_RGB24, 640, 480, 660, 480, 20, 1)}, 650,
+                480, Closest("650 by 480", "640 480") + Taken(640, 480), 640, 480, 1},
+    Negotiation{"EquallyCloseCapabilitiesKeepTheFirst",
+                {Sizes(MEDIASUBTYPE_RGB24, 700, 480), Sizes(MEDIASUBTYPE_RGB24, 600, 480)}, 650, 480,
+                Closest("650 by 480", "700 480") + Taken(700, 480), 700, 480, 1},
+    Negotiation{"ExactAxesInTwoCapabilitiesAreNotExact",
+                {Sizes(MEDIASUBTYPE_RGB24, 1024, 600), Sizes(MEDIASUBTYPE_RGB24, 800, 768)}, 1024, 768,
+                Closest("1024 by 768", "1024 600") + Taken(1024, 600), 1024, 600, 1},
+    Negotiation{"StepsBelowOneAreSkipped",
+                {Sizes(MEDIASUBTYPE_RGB24, 64, 48, 1024, 768, 0, 1), Sizes(MEDIASUBTYPE_RGB24, 320, 240)}, 1024, 768,
+                Closest("1024 by 768", "320 240") + Taken(320, 240), 320, 240, 1},
+    Negotiation{"TheSubtypeComesByTheFixedOrder",
+                {Sizes(capture::MEDIASUBTYPE_IYUV, 320, 240), Sizes(capture::MEDIASUBTYPE_YUY2, 320, 240)}, 320, 240,
+                Taken(320, 240, "YUY2 converted to RGB24"), 320, 240, 5},
+    Negotiation{"RefusingEverythingRevertsToTheCamerasSize", {Sizes(MEDIASUBTYPE_RGB24, 320, 240)}, 320, 240,
+                kReverted + "320 by 240.  Reverting to 640 by 480\n", 640, 480, 19, true},
+    Negotiation{"NoCapabilitiesAskForTheMarkerSize", {}, 1024, 768,
+                Closest("1024 by 768", "9999999 9999999") + kReverted +
+                    "9999999 by 9999999.  Reverting to 640 by 480\n", 640, 480, 19},
+    Negotiation{"ASizeBeyondAnIntOfBytesLeavesNoFrames", {Sizes(MEDIASUBTYPE_RGB24, 32768, 32768)}, 32768, 32768,
+                Taken(32768, 32768) + "ERROR: 32768 by 32768 is not a usable frame size\n", 0, 0, 1}),
+    [](const testing::TestParamInfo<Negotiation>& info) { return std::string(info.param.name); });
+// clang-format on
+
 class FrameHandOver : public testing::Test {
  protected:
   FrameHandOver() {
-    for (int i = 0; i < 2; ++i)
-      cameras->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, 1, 1, 64, 64)};
+    for (int i = 0; i < 2; ++i) cameras->Add().capabilities = {Sizes(MEDIASUBTYPE_RGB24, 1, 1, 64, 64)};
     EXPECT_TRUE(manager.OpenDevice(0, 2, 2));
   }
   std::shared_ptr<testkit::FakeCameras> cameras = std::make_shared<testkit::FakeCameras>();

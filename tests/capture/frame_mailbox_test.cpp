@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/capture/capture_test_support.h"
+#include "capture/capture_manager.h"
+#include "testing/fake_cameras.h"
 
 namespace {
 
@@ -17,7 +18,8 @@ constexpr std::size_t kFrameBytes = kWidth * kHeight * 3;
 class FlatOut : public testing::Test {
  protected:
   FlatOut() {
-    for (int i = 0; i < 2; ++i) capture_test::AddRgbCamera(*cameras);
+    for (int i = 0; i < 2; ++i)
+      cameras->Add().capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_RGB24, kWidth, kHeight)};
   }
   ~FlatOut() override {
     stop = true;
