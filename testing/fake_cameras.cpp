@@ -109,10 +109,6 @@ bool FakeCameras::Push(int index, const std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-bool FakeCameras::Push(int index, std::size_t length, std::uint8_t fill) {
-  return Push(index, std::vector<std::uint8_t>(length, fill));
-}
-
 int FakeCameras::OpenCount() const {
   MutexLock lock(mutex_);
   return open_;

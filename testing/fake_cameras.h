@@ -46,7 +46,6 @@ class FakeCameras : public std::enable_shared_from_this<FakeCameras> {
   void Unplug(int index);
   // Delivers a frame from camera `index` on the calling thread; false when it is not streaming.
   bool Push(int index, const std::vector<std::uint8_t>& bytes);
-  bool Push(int index, std::size_t length, std::uint8_t fill);
   // Cameras opened and not yet closed.
   int OpenCount() const;
 

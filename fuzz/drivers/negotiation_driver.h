@@ -93,7 +93,7 @@ inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
       std::int64_t length = static_cast<std::int64_t>(width) * height * 3;
       if (in.Bool()) length = in.U16() * static_cast<std::int64_t>(1 + in.Pick(64));
       if (length > kMaxPushedBytes) continue;
-      cameras->Push(0, static_cast<std::size_t>(length), static_cast<std::uint8_t>(i + 1));
+      cameras->Push(0, std::vector<std::uint8_t>(static_cast<std::size_t>(length), static_cast<std::uint8_t>(i + 1)));
       if (!manager.HasNewFrame(0)) continue;
       if (!sized) {
         failure = "a frame waits on a device without a frame size";

@@ -112,9 +112,6 @@ TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheO
   EXPECT_GT(side2Frames, 0);
   // Taking a frame waits up to a second when none is there; the frame step never asks for one then.
   EXPECT_LT((last - first) / (pass - 1), 500ms);
-  cv::Mat view1;
-  cv::cvtColor(h.screens->LastPresented(1), view1, cv::COLOR_BGRA2BGR);
-  EXPECT_EQ(cv::norm(view1, cv::NORM_INF), 0.0) << "side 1 still shows the black it started with";
 }
 
 }  // namespace

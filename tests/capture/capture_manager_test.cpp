@@ -14,8 +14,8 @@
 
 namespace {
 
-using capture::MEDIASUBTYPE_RGB24;
 using capture::CaptureManager;
+using capture::MEDIASUBTYPE_RGB24;
 using testkit::Sizes;
 using Bytes = std::vector<unsigned char>;
 
@@ -52,13 +52,12 @@ const std::string kRgb24 =
     "SETUP: Setting capture size to 640 by 480 \nSETUP: Media Type is RGB24 no conversion needed\n";
 const std::string kCallback = "SETUP: Capture callback set\n";
 const std::string kReady = "SETUP: Device is setup and ready to capture.\n\n";
-const std::string kRan =
-    "SETUP: freeing Grabber Callback\nSETUP: freeing Grabber  \nSETUP: freeing Control   \nSETUP: freeing Media Type  "
-    "\n";
+const std::string kFreed = "SETUP: freeing Grabber  \nSETUP: freeing Control   \nSETUP: freeing Media Type  \n";
+const std::string kRan = "SETUP: freeing Grabber Callback\n" + kFreed;
 const std::string kBuilt =
     "SETUP: freeing Grabber Callback\nSETUP: freeing Renderer \nSETUP: freeing Capture Source \n"
-    "SETUP: freeing Grabber Filter  \nSETUP: freeing Grabber  \nSETUP: freeing Control   \nSETUP: freeing Media Type  "
-    "\n";
+    "SETUP: freeing Grabber Filter  \n" +
+    kFreed;
 const std::vector<std::string> kGraph = {"Smart Tee", "NullRenderer", "Sample Grabber", "Fake Camera"};
 
 struct OpenCase {
@@ -226,13 +225,13 @@ TEST_F(FrameHandOver, TheFirstFrameSinceTheLastTakeWinsAndComesOutWithTheFlags) 
   const Bytes first = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   EXPECT_FALSE(manager.HasNewFrame(0));
   ASSERT_TRUE(cameras->Push(0, first));
-  ASSERT_TRUE(cameras->Push(0, 12, 0x77));  // dropped: a frame waits
+  ASSERT_TRUE(cameras->Push(0, Bytes(12, 0x77)));  // dropped: a frame waits
   EXPECT_TRUE(manager.HasNewFrame(0));
   Bytes pixels(13, 0xEE);
   ASSERT_TRUE(manager.GetPixels(0, pixels.data(), true, true));
   EXPECT_EQ(pixels, (Bytes{9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4, 0xEE}));
   EXPECT_FALSE(manager.HasNewFrame(0));
-  ASSERT_TRUE(cameras->Push(0, 12, 0x55));
+  ASSERT_TRUE(cameras->Push(0, Bytes(12, 0x55)));
   ASSERT_TRUE(manager.GetPixels(0, pixels.data(), false, false));
   EXPECT_EQ(pixels, (Bytes{0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0xEE}));
 }
@@ -241,7 +240,7 @@ TEST_F(FrameHandOver, FramesOfAnotherLengthAreAlwaysReportedAndNeverStored) {
   const std::string line = "ERROR: SampleCB() - buffer sizes do not match\n";
   EXPECT_EQ(Printed(
                 [&] {
-                  for (std::size_t length : {11u, 13u, 0u}) cameras->Push(0, length, 1);
+                  for (std::size_t length : {11u, 13u, 0u}) cameras->Push(0, Bytes(length, 1));
                 },
                 /*verbose=*/false),
             line + line + line);
@@ -254,11 +253,11 @@ TEST_F(FrameHandOver, FramesOfAnotherLengthAreAlwaysReportedAndNeverStored) {
 }
 
 TEST_F(FrameHandOver, AClosedDeviceHandsOutNothingAndOpensAgainAndEveryOpenRecounts) {
-  ASSERT_TRUE(cameras->Push(0, 12, 1));
+  ASSERT_TRUE(cameras->Push(0, Bytes(12, 1)));
   manager.CloseDevice(0);
   EXPECT_FALSE(manager.IsDeviceReady(0));
   EXPECT_FALSE(manager.HasNewFrame(0));
-  EXPECT_FALSE(cameras->Push(0, 12, 1)) << "the stream stopped";
+  EXPECT_FALSE(cameras->Push(0, Bytes(12, 1))) << "the stream stopped";
   Bytes pixels(12);
   EXPECT_FALSE(manager.GetPixels(0, pixels.data(), false, false));
   EXPECT_EQ(cameras->OpenCount(), 0);
@@ -274,7 +273,7 @@ TEST_F(FrameHandOver, AClosedDeviceHandsOutNothingAndOpensAgainAndEveryOpenRecou
   EXPECT_FALSE(manager.OpenDevice(2, 2, 2));  // one device left
   EXPECT_FALSE(manager.IsDeviceReady(1)) << "its number is not below the new count";
   EXPECT_TRUE(manager.IsDeviceReady(0)) << "still open, though its camera is gone";
-  EXPECT_FALSE(cameras->Push(0, 12, 1));
+  EXPECT_FALSE(cameras->Push(0, Bytes(12, 1)));
   EXPECT_FALSE(manager.OpenDevice(0, 2, 2)) << "already open";
 }
 

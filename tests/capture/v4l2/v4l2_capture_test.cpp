@@ -1,9 +1,8 @@
-// The capture layer over the V4L2 backend and the fake kernel: the devices listed, the format the
-// camera is set to, frames of every format we take arriving as OpenCV converts them, damaged frames
-// dropped, and busy or vanishing cameras leaving nothing behind.
+// The capture layer over the V4L2 backend and the fake kernel: the devices listed (and, over any
+// backend, the --list-cameras text and the camera a --cameras word names), the format the camera is
+// set to, frames of every format we take arriving as OpenCV converts them, damaged frames dropped,
+// and busy or returning cameras.
 #include <array>
-#include <chrono>
-#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include "capture/camera_watch.h"
 #include "capture/capture_manager.h"
 #include "capture/v4l2/v4l2_backend.h"
+#include "testing/fake_cameras.h"
 #include "testing/fake_v4l2_kernel.h"
 
 // OpenCV's image codecs start GDAL, whose own two locks ThreadSanitizer reports as a lock-order
@@ -81,6 +81,67 @@ TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
   ExpectNothingLeftOpen();
 }
 
+TEST(CameraListingTest, EveryDeviceKeepsItsNumberWhatEverItsFormatsSay) {
+  auto cameras = std::make_shared<testkit::FakeCameras>();
+  cameras->Add(u"Plain").capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_YUY2, 640, 480),
+                                         testkit::Sizes(capture::MEDIASUBTYPE_YUY2, 320, 240),
+                                         testkit::Sizes(capture::FourccGuid(0x47504A4D), 1280, 720),  // MJPG
+                                         testkit::Sizes(capture::MEDIASUBTYPE_YUY2, 640, 480)};
+  cameras->Add(u"Locked \u010D").openResult = capture::HresultFromErrno(EACCES);
+  cameras->Add(u"Formatless");
+  cameras->Add(u"Cam \U0001F4F7 \xD800!");  // a pair of surrogates, and one alone
+  cameras->Add(u"Ranges").capabilities = {testkit::Sizes(capture::MEDIASUBTYPE_Y8, 160, 120, 1280, 960, 8, 8),
+                                          testkit::Sizes(capture::GUID{}, 16, 16, 4096, 4096)};
+  EXPECT_EQ(capture::ListCameras(*cameras->Backend()),
+            "0: Plain\n"
+            "   YUY2 640x480, 320x240; MJPG 1280x720\n"
+            "1: Locked \xC4\x8D\n"
+            "   (cannot be opened: error 0x8007000D)\n"
+            "2: Formatless\n"
+            "   (no formats offered)\n"
+            "3: Cam \xF0\x9F\x93\xB7 \xEF\xBF\xBD!\n"
+            "   (no formats offered)\n"
+            "4: Ranges\n"
+            "   Y8 160x120-1280x960 step 8x8; OTHER 16x16-4096x4096\n");
+  EXPECT_EQ(capture::ListCameras(*std::make_shared<testkit::FakeCameras>()->Backend()), "no cameras found\n");
+}
+
+// --cameras: each word and the camera it names, or the line that names the candidates.
+TEST(CameraListingTest, ACamerasWordNamesOneCameraOrTheCandidates) {
+  const std::string byId = "/dev/v4l/by-id/usb-Cam_HD_Webcam-video-index0";
+  const std::vector<capture::DeviceEntry> devices = {
+      {u"HD Webcam", nullptr, "/dev/video0", {byId, "/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0"}},
+      {u"HD Webcam", nullptr, "/dev/video2", {"/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0"}},
+      {u"Synthetic camera (right)", nullptr, "", {}}};
+  const std::string all =
+      "0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0), 1 \"HD Webcam\" "
+      "(/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0), 2 \"Synthetic camera (right)\"";
+  const struct {
+    std::string word;
+    int camera;
+    std::string error;
+  } rows[] = {
+      {"2", 2, ""},
+      {"/dev/video2", 1, ""},
+      {byId, 0, ""},
+      {"RIGHT", 2, ""},
+      {"3", -1, "--cameras: no camera '3'; the cameras are " + all},
+      {"/dev/video1", -1, "--cameras: no camera '/dev/video1'; the cameras are " + all},
+      {"", -1, "--cameras: no camera ''; the cameras are " + all},
+      {"webcam", -1,
+       "--cameras: 'webcam' could be 0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0) or 1 \"HD "
+       "Webcam\" (/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0); name one by its number or path"},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    EXPECT_EQ(capture::ChooseCamera(devices, row.word, &error), row.camera) << row.word;
+    EXPECT_EQ(error, row.error);
+  }
+  std::string error;
+  EXPECT_EQ(capture::ChooseCamera({}, "0", &error), -1);
+  EXPECT_EQ(error, "--cameras: no camera '0'; there are no cameras");
+}
+
 TEST_F(V4l2Capture, TheFastestFormatAtTheSizeIsChosen) {
   for (auto [mjpegFps, yuyvFps, chosen] : {std::tuple{30u, 5u, V4L2_PIX_FMT_MJPEG}, {15u, 30u, V4L2_PIX_FMT_YUYV}}) {
     testkit::FakeV4l2Device* camera =
@@ -131,8 +192,7 @@ TEST_P(V4l2Streams, FramesArriveAsOpenCvConvertsThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, V4l2Streams,
-                         testing::Values(Stream{"Yuyv", V4L2_PIX_FMT_YUYV, cv::COLOR_YUV2BGR_YUYV, 0},
-                                         Stream{"YuyvPadded", V4L2_PIX_FMT_YUYV, cv::COLOR_YUV2BGR_YUYV, 12},
+                         testing::Values(Stream{"YuyvPadded", V4L2_PIX_FMT_YUYV, cv::COLOR_YUV2BGR_YUYV, 12},
                                          Stream{"Uyvy", V4L2_PIX_FMT_UYVY, cv::COLOR_YUV2BGR_UYVY, 0},
                                          Stream{"Nv12Padded", V4L2_PIX_FMT_NV12, cv::COLOR_YUV2BGR_NV12, 8},
                                          Stream{"Yuv420", V4L2_PIX_FMT_YUV420, cv::COLOR_YUV2BGR_I420, 0},
