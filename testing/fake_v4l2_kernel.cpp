@@ -300,14 +300,9 @@ void FakeV4l2Kernel::LimitBandwidth(int uncompressedStreams) {
   uncompressedStreams_ = uncompressedStreams;
 }
 
-int FakeV4l2Kernel::OpenDescriptors() const {
+int FakeV4l2Kernel::LeftOpen() const {
   capture::MutexLock lock(mutex_);
-  return static_cast<int>(descriptors_.size());
-}
-
-int FakeV4l2Kernel::Mappings() const {
-  capture::MutexLock lock(mutex_);
-  return static_cast<int>(mappings_.size());
+  return static_cast<int>(descriptors_.size() + mappings_.size());
 }
 
 FakeV4l2Device* FakeV4l2Kernel::DeviceOf(int fd) const {

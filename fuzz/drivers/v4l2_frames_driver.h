@@ -113,8 +113,7 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size) {
       }
     }
   }
-  if (failure.empty() && (kernel->Mappings() != 0 || kernel->OpenDescriptors() != 0))
-    failure = "a mapping or descriptor was left behind";
+  if (failure.empty() && kernel->LeftOpen() != 0) failure = "a mapping or descriptor was left behind";
   return failure;
 }
 

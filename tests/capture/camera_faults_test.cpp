@@ -92,7 +92,7 @@ TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndCo
       said,
       "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) went away; side 1 shows its last frame until it is back\n"
       "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) is back\n");
-  EXPECT_EQ(kernel->OpenDescriptors() + kernel->Mappings(), 0) << "nothing left open or mapped";
+  EXPECT_EQ(kernel->LeftOpen(), 0) << "nothing left open or mapped";
 }
 
 TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheOther) {

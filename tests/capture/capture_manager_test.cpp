@@ -119,23 +119,20 @@ INSTANTIATE_TEST_SUITE_P(
                      Teardown(kRan, {"Smart Tee", "NullRenderer", "Sample Grabber", "Kamera \x60"})}),
     [](const testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.name); });
 
-struct Refusal {
-  int cameras, device;
-  std::string printed;
-};
-
 TEST(CaptureManagerTest, RefusesNumbersWithoutADeviceAndSaysWhichOnesExist) {
-  for (const Refusal& r : {Refusal{1, 1,
-                                   "SETUP: device[1] not found - you have 1 devices available\n"
-                                   "SETUP: this means that the last device you can use is device[0] \n"},
-                           Refusal{0, 0,
-                                   "SETUP: device[0] not found - you have 0 devices available\n"
-                                   "SETUP: this means that the last device you can use is device[-1] \n"},
-                           Refusal{1, 20, ""}, Refusal{1, -1, ""}}) {
+  for (auto [count, device, printed] :
+       {std::tuple<int, int, std::string>{1, 1,
+                                          "SETUP: device[1] not found - you have 1 devices available\n"
+                                          "SETUP: this means that the last device you can use is device[0] \n"},
+        {0, 0,
+         "SETUP: device[0] not found - you have 0 devices available\n"
+         "SETUP: this means that the last device you can use is device[-1] \n"},
+        {1, 20, ""},
+        {1, -1, ""}}) {
     auto cameras = std::make_shared<testkit::FakeCameras>();
-    for (int i = 0; i < r.cameras; ++i) AddRgbCamera(*cameras);
+    for (int i = 0; i < count; ++i) AddRgbCamera(*cameras);
     CaptureManager manager(cameras->Backend());
-    EXPECT_EQ(Printed([&] { EXPECT_FALSE(manager.OpenDevice(r.device, 640, 480)); }), r.printed) << r.device;
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(manager.OpenDevice(device, 640, 480)); }), printed) << device;
   }
 }
 
@@ -238,12 +235,10 @@ TEST_F(FrameHandOver, TheFirstFrameSinceTheLastTakeWinsAndComesOutWithTheFlags) 
 
 TEST_F(FrameHandOver, FramesOfAnotherLengthAreAlwaysReportedAndNeverStored) {
   const std::string line = "ERROR: SampleCB() - buffer sizes do not match\n";
-  EXPECT_EQ(Printed(
-                [&] {
-                  for (std::size_t length : {11u, 13u, 0u}) cameras->Push(0, Bytes(length, 1));
-                },
-                /*verbose=*/false),
-            line + line + line);
+  const auto push = [&] {
+    for (std::size_t n : {11u, 13u, 0u}) cameras->Push(0, Bytes(n, 1));
+  };
+  EXPECT_EQ(Printed(push, /*verbose=*/false), line + line + line);
   EXPECT_FALSE(manager.HasNewFrame(0));
   Bytes pixels(12, 0xEE);
   const auto start = std::chrono::steady_clock::now();

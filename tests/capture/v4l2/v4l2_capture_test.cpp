@@ -45,10 +45,6 @@ class V4l2Capture : public testing::Test {
     manager.GetPixels(0, frame.data, false, true);
     return frame;
   }
-  void ExpectNothingLeftOpen() {
-    EXPECT_EQ(kernel->OpenDescriptors(), 0);
-    EXPECT_EQ(kernel->Mappings(), 0);
-  }
 
   std::shared_ptr<testkit::FakeV4l2Kernel> kernel = std::make_shared<testkit::FakeV4l2Kernel>();
   capture::CaptureManager manager{std::make_unique<capture::V4l2Backend>(kernel)};
@@ -78,7 +74,7 @@ TEST_F(V4l2Capture, ListsCaptureNodesByNodeNumberUnderTheirCardNames) {
                 "   gain 0-255: 32, white balance 2800-6500 step 10: 4600 (auto)\n"
                 "2: Tenth \xC4\x8D\xEF\xBF\xBD\n"  // a broken byte becomes U+FFFD
                 "   /dev/video10\n   MJPG 1280x720, 640x480; YUYV 640x480; RGB24 1280x720, 640x480\n");
-  ExpectNothingLeftOpen();
+  EXPECT_EQ(kernel->LeftOpen(), 0) << "descriptors or mappings";
 }
 
 TEST(CameraListingTest, EveryDeviceKeepsItsNumberWhatEverItsFormatsSay) {
@@ -116,26 +112,20 @@ TEST(CameraListingTest, ACamerasWordNamesOneCameraOrTheCandidates) {
   const std::string all =
       "0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0), 1 \"HD Webcam\" "
       "(/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0), 2 \"Synthetic camera (right)\"";
-  const struct {
-    std::string word;
-    int camera;
+  for (const auto& [word, camera, said] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"2", 2, ""},
+           {"/dev/video2", 1, ""},
+           {byId, 0, ""},
+           {"RIGHT", 2, ""},
+           {"3", -1, "--cameras: no camera '3'; the cameras are " + all},
+           {"/dev/video1", -1, "--cameras: no camera '/dev/video1'; the cameras are " + all},
+           {"", -1, "--cameras: no camera ''; the cameras are " + all},
+           {"webcam", -1,
+            "--cameras: 'webcam' could be 0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0) or 1 \"HD "
+            "Webcam\" (/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0); name one by its number or path"}}) {
     std::string error;
-  } rows[] = {
-      {"2", 2, ""},
-      {"/dev/video2", 1, ""},
-      {byId, 0, ""},
-      {"RIGHT", 2, ""},
-      {"3", -1, "--cameras: no camera '3'; the cameras are " + all},
-      {"/dev/video1", -1, "--cameras: no camera '/dev/video1'; the cameras are " + all},
-      {"", -1, "--cameras: no camera ''; the cameras are " + all},
-      {"webcam", -1,
-       "--cameras: 'webcam' could be 0 \"HD Webcam\" (/dev/v4l/by-path/pci-usb-0:1:1.0-video-index0) or 1 \"HD "
-       "Webcam\" (/dev/v4l/by-path/pci-usb-0:2:1.0-video-index0); name one by its number or path"},
-  };
-  for (const auto& row : rows) {
-    std::string error;
-    EXPECT_EQ(capture::ChooseCamera(devices, row.word, &error), row.camera) << row.word;
-    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(capture::ChooseCamera(devices, word, &error), camera) << word;
+    EXPECT_EQ(error, said);
   }
   std::string error;
   EXPECT_EQ(capture::ChooseCamera({}, "0", &error), -1);
@@ -188,7 +178,7 @@ TEST_P(V4l2Streams, FramesArriveAsOpenCvConvertsThem) {
   ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
   EXPECT_LE(cv::norm(TakeFrame(), expected, cv::NORM_INF), s.code < 0 ? 2.0 : 0.0);
   manager.CloseDevice(0);
-  ExpectNothingLeftOpen();
+  EXPECT_EQ(kernel->LeftOpen(), 0) << "descriptors or mappings";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, V4l2Streams,
@@ -222,7 +212,7 @@ TEST_F(V4l2Capture, ABusyCameraDoesNotOpenAndLeavesNothingOpen) {
   testkit::FakeV4l2Device* camera = Add("/dev/video0");
   camera->SetBusy(true);
   EXPECT_FALSE(manager.OpenDevice(0, kWidth, kHeight));
-  ExpectNothingLeftOpen();
+  EXPECT_EQ(kernel->LeftOpen(), 0) << "descriptors or mappings";
   camera->SetBusy(false);
   EXPECT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
 }
@@ -270,16 +260,12 @@ TEST_F(V4l2Capture, MatchedControlsAreTheLeftCamerasSetByHandOnBoth) {
                                       "camera 1 has no focus control: focus not matched",
                                       "controls matched to camera 0: exposure 250, gain 32, white balance 6200, "
                                       "all manual"}));
-  for (auto [id, value0, value1] :
-       {std::tuple<std::uint32_t, int, int>{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL, V4L2_EXPOSURE_MANUAL},
-        {V4L2_CID_EXPOSURE_ABSOLUTE, 250, 250},
-        {V4L2_CID_GAIN, 32, 32},
-        {V4L2_CID_AUTO_WHITE_BALANCE, 0, 0},
-        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 6200, 6000},
-        {V4L2_CID_FOCUS_AUTO, 1, 0}}) {
-    EXPECT_EQ(cameras[0]->ControlValue(id), value0) << id;
-    EXPECT_EQ(cameras[1]->ControlValue(id), value1) << id;
-  }
+  std::vector<int> values[2];  // exposure mode and value, gain, white balance mode and value, focus mode
+  for (std::uint32_t id : {V4L2_CID_EXPOSURE_AUTO, V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_GAIN,
+                           V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_FOCUS_AUTO})
+    for (int c = 0; c < 2; ++c) values[c].push_back(cameras[c]->ControlValue(id));
+  EXPECT_EQ(values[0], (std::vector<int>{V4L2_EXPOSURE_MANUAL, 250, 32, 0, 6200, 1}));
+  EXPECT_EQ(values[1], (std::vector<int>{V4L2_EXPOSURE_MANUAL, 250, 32, 0, 6000, 0}));
 }
 
 // Two cameras on a bus with room for one uncompressed stream: the second tries MJPEG at the same size.
