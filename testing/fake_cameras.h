@@ -31,8 +31,10 @@ struct FakeCamera {
 };
 
 // A capability of one size, or of a range in steps.
-capture::Capability Sizes(const capture::GUID& subtype, int width, int height, int maxWidth = 0, int maxHeight = 0,
-                          int stepX = 1, int stepY = 1);
+inline capture::Capability Sizes(const capture::GUID& subtype, int width, int height, int maxWidth = 0,
+                                 int maxHeight = 0, int stepX = 1, int stepY = 1) {
+  return {subtype, width, height, maxWidth ? maxWidth : width, maxHeight ? maxHeight : height, stepX, stepY};
+}
 
 class FakeCameras : public std::enable_shared_from_this<FakeCameras> {
  public:

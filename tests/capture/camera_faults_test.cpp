@@ -17,9 +17,7 @@ using namespace std::chrono_literals;
 constexpr int kWidth = 1024;  // the frame size the viewer opens its cameras at
 constexpr int kHeight = 768;
 
-void Escape(app::StereoViewer& viewer) {
-  viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
-}
+const app::WindowMessage kEscape{app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape};
 
 class CameraFaults : public testing::Test {
  protected:
@@ -78,7 +76,7 @@ TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndCo
       cameras[0]->Replug();
     }
     back = !again1.empty() && Shows(viewer, 0, again1);
-    if (back || std::chrono::steady_clock::now() - start > 20s) Escape(viewer);
+    if (back || std::chrono::steady_clock::now() - start > 20s) viewer.WindowProc(kEscape);
   });
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(code, 0);
@@ -104,7 +102,7 @@ TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheO
     if (pass == 0) first = last;
     side1Frames += viewer.lastStep().newFrame[0] ? 1 : 0;
     side2Frames += viewer.lastStep().newFrame[1] ? 1 : 0;
-    if (++pass == 60) Escape(viewer);
+    if (++pass == 60) viewer.WindowProc(kEscape);
   });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty());

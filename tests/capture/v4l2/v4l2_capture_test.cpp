@@ -199,12 +199,11 @@ TEST_F(V4l2Capture, DamagedFramesAreDroppedAndTheNextWholeOneArrives) {
   camera->QueueFrame({Noise(bytes, 2), V4L2_BUF_FLAG_ERROR});  // flagged by the driver
   camera->QueueFrame({Noise(bytes, 3), 0, 1u << 30});          // a length beyond its buffer
   camera->QueueFrame({Noise(bytes, 4), 0, 0});                 // empty
-  const std::vector<std::uint8_t> whole = Noise(bytes, 5);
+  std::vector<std::uint8_t> whole = Noise(bytes, 5);
   camera->QueueFrame({whole}, true);
   ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
   cv::Mat expected;
-  cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC2, const_cast<std::uint8_t*>(whole.data())), expected,
-               cv::COLOR_YUV2BGR_YUYV);
+  cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC2, whole.data()), expected, cv::COLOR_YUV2BGR_YUYV);
   EXPECT_EQ(cv::norm(TakeFrame(), expected, cv::NORM_INF), 0.0);
 }
 
@@ -274,17 +273,15 @@ TEST_F(V4l2Capture, OnACrowdedBusTheSecondCameraTriesMjpegAtTheSameSizeAndSaysSo
   Add("/dev/video0");
   ASSERT_TRUE(manager.OpenDevice(0, kWidth, kHeight));
   const std::string bus = ": not enough USB bandwidth for YUYV 64x48, ";
-  for (auto [mjpegSize, said] : {std::pair{cv::Size(kWidth, kHeight), "streaming MJPEG at that size instead\n"},
-                                 {cv::Size(640, 480), "and it offers no MJPEG at that size\n"}}) {
-    const std::string path = "/dev/video" + std::to_string(mjpegSize.width);
-    testkit::FakeV4l2Device* second = Add(
-        path,
-        CameraConfig({Yuyv().formats[0], Format{V4L2_PIX_FMT_MJPEG,
-                                                {{std::uint32_t(mjpegSize.width), std::uint32_t(mjpegSize.height)}}}}));
+  for (auto [width, height, said] : {std::tuple{64u, 48u, "streaming MJPEG at that size instead\n"},
+                                     {640u, 480u, "and it offers no MJPEG at that size\n"}}) {
+    const std::string path = "/dev/video" + std::to_string(width);
+    testkit::FakeV4l2Device* second =
+        Add(path, CameraConfig({Yuyv().formats[0], Format{V4L2_PIX_FMT_MJPEG, {{width, height}}}}));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(manager.OpenDevice(1, kWidth, kHeight), mjpegSize.width == kWidth);
+    EXPECT_EQ(manager.OpenDevice(1, kWidth, kHeight), width == kWidth);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), path + bus + said);
-    EXPECT_EQ(second->CurrentFormat().pixelformat == V4L2_PIX_FMT_MJPEG, mjpegSize.width == kWidth);
+    EXPECT_EQ(second->CurrentFormat().pixelformat == V4L2_PIX_FMT_MJPEG, width == kWidth);
     manager.CloseDevice(1);
     second->Unplug();
   }

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -32,16 +31,9 @@ TEST(V4l2RealDeviceTest, TheFirstCamerasAreListedOpenAndDeliverTogether) {
     ASSERT_TRUE(manager.GetFrameSize(d, &width, &height));
     pixels[d].resize(static_cast<std::size_t>(width) * height * 3);
   }
-  std::vector<int> taken(devices, 0);
-  const auto start = std::chrono::steady_clock::now();
-  while (*std::min_element(taken.begin(), taken.end()) < 2 &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
-    for (int d = 0; d < devices; ++d)
-      if (manager.HasNewFrame(d) && manager.GetPixels(d, pixels[d].data(), false, true)) ++taken[d];
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  for (int take = 0; take < 2; ++take)  // each take waits up to a second for its frame
+    for (int d = 0; d < devices; ++d) EXPECT_TRUE(manager.GetPixels(d, pixels[d].data(), false, true)) << d;
   for (int d = 0; d < devices; ++d) {
-    EXPECT_GE(taken[d], 2) << "camera " << d;
     // The driver's capture time, or the arrival where it gives none: never after the arrival.
     EXPECT_LE(manager.LastFrameCapture(d), manager.LastFrameArrival(d));
     EXPECT_GT(manager.LastFrameCapture(d), manager.LastFrameArrival(d) - std::chrono::seconds(1));
