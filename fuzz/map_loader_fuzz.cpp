@@ -1,4 +1,3 @@
-// libFuzzer target: see fuzz/drivers/map_loader_driver.h for what is checked.
 #include "fuzz/drivers/fuzz_target.h"
 #include "fuzz/drivers/map_loader_driver.h"
 

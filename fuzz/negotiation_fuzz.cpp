@@ -1,4 +1,3 @@
-// libFuzzer target: see fuzz/drivers/negotiation_driver.h for what is checked.
 #include "fuzz/drivers/fuzz_target.h"
 #include "fuzz/drivers/negotiation_driver.h"
 

@@ -1,4 +1,3 @@
-// libFuzzer target: see fuzz/drivers/v4l2_frames_driver.h for what is checked.
 #include "fuzz/drivers/fuzz_target.h"
 #include "fuzz/drivers/v4l2_frames_driver.h"
 

@@ -6,12 +6,6 @@ namespace testkit {
 
 using capture::MutexLock;
 
-capture::Capability Sizes(const capture::GUID& subtype, int width, int height, int maxWidth, int maxHeight, int stepX,
-                          int stepY) {
-  return capture::Capability{subtype, width, height, maxWidth ? maxWidth : width, maxHeight ? maxHeight : height,
-                             stepX,   stepY};
-}
-
 class FakeCameras::Source final : public capture::SourceDevice {
  public:
   Source(std::shared_ptr<FakeCameras> cameras, int index)
@@ -29,14 +23,16 @@ class FakeCameras::Source final : public capture::SourceDevice {
     if (capture::SUCCEEDED(camera_.getFormatResult)) *format = camera_.current;
     return camera_.getFormatResult;
   }
-  bool SetFormat(const capture::StreamFormat& format) override {
-    camera_.offers.push_back(format);
-    const bool taken = camera_.accepts ? camera_.accepts(format)
-                                       : std::any_of(camera_.capabilities.begin(), camera_.capabilities.end(),
-                                                     [&](const capture::Capability& c) {
-                                                       return c.subtype == format.subtype && Offers(c, format);
-                                                     });
-    if (taken) camera_.current = format;
+  bool SetFormat(const capture::StreamFormat& f) override {
+    camera_.offers.push_back(f);
+    const auto offered = [&f](const capture::Capability& c) {
+      return c.subtype == f.subtype && f.width >= c.minWidth && f.width <= c.maxWidth && f.height >= c.minHeight &&
+             f.height <= c.maxHeight && c.stepX > 0 && c.stepY > 0 && (f.width - c.minWidth) % c.stepX == 0 &&
+             (f.height - c.minHeight) % c.stepY == 0;
+    };
+    const auto& all = camera_.capabilities;
+    const bool taken = camera_.accepts ? camera_.accepts(f) : std::any_of(all.begin(), all.end(), offered);
+    if (taken) camera_.current = f;
     return taken;
   }
   bool DeliversRgb24() const override { return camera_.deliversRgb24; }
@@ -53,12 +49,6 @@ class FakeCameras::Source final : public capture::SourceDevice {
   }
 
  private:
-  static bool Offers(const capture::Capability& c, const capture::StreamFormat& f) {
-    return f.width >= c.minWidth && f.width <= c.maxWidth && f.height >= c.minHeight && f.height <= c.maxHeight &&
-           c.stepX > 0 && c.stepY > 0 && (f.width - c.minWidth) % c.stepX == 0 &&
-           (f.height - c.minHeight) % c.stepY == 0;
-  }
-
   const std::shared_ptr<FakeCameras> cameras_;
   const int index_;
   FakeCamera& camera_;
@@ -107,10 +97,6 @@ bool FakeCameras::Push(int index, const std::vector<std::uint8_t>& bytes) {
   if (sink == streaming_.end()) return false;
   sink->second->Deliver(bytes.data(), bytes.size());
   return true;
-}
-
-bool FakeCameras::Push(int index, std::size_t length, std::uint8_t fill) {
-  return Push(index, std::vector<std::uint8_t>(length, fill));
 }
 
 int FakeCameras::OpenCount() const {

@@ -31,8 +31,10 @@ struct FakeCamera {
 };
 
 // A capability of one size, or of a range in steps.
-capture::Capability Sizes(const capture::GUID& subtype, int width, int height, int maxWidth = 0, int maxHeight = 0,
-                          int stepX = 1, int stepY = 1);
+inline capture::Capability Sizes(const capture::GUID& subtype, int width, int height, int maxWidth = 0,
+                                 int maxHeight = 0, int stepX = 1, int stepY = 1) {
+  return {subtype, width, height, maxWidth ? maxWidth : width, maxHeight ? maxHeight : height, stepX, stepY};
+}
 
 class FakeCameras : public std::enable_shared_from_this<FakeCameras> {
  public:
@@ -46,7 +48,6 @@ class FakeCameras : public std::enable_shared_from_this<FakeCameras> {
   void Unplug(int index);
   // Delivers a frame from camera `index` on the calling thread; false when it is not streaming.
   bool Push(int index, const std::vector<std::uint8_t>& bytes);
-  bool Push(int index, std::size_t length, std::uint8_t fill);
   // Cameras opened and not yet closed.
   int OpenCount() const;
 

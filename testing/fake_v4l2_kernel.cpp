@@ -12,19 +12,11 @@ namespace {
 
 constexpr off_t kOffsetStep = off_t{1} << 24;  // buffer N maps at N * kOffsetStep
 
-std::uint32_t BitsPerPixel(std::uint32_t format) {
-  for (const auto& [f, bits] : {std::pair{V4L2_PIX_FMT_BGR24, 24u},
-                                {V4L2_PIX_FMT_RGB24, 24u},
-                                {V4L2_PIX_FMT_BGR32, 32u},
-                                {V4L2_PIX_FMT_XBGR32, 32u},
-                                {V4L2_PIX_FMT_ABGR32, 32u},
-                                {V4L2_PIX_FMT_GREY, 8u},
-                                {V4L2_PIX_FMT_YUV420, 12u},
-                                {V4L2_PIX_FMT_YVU420, 12u},
-                                {V4L2_PIX_FMT_NV12, 12u},
-                                {V4L2_PIX_FMT_NV21, 12u}})
-    if (f == format) return bits;
-  return 16;
+std::uint32_t BitsPerPixel(std::uint32_t f) {
+  if (f == V4L2_PIX_FMT_BGR24 || f == V4L2_PIX_FMT_RGB24) return 24;
+  if (f == V4L2_PIX_FMT_YUV420 || f == V4L2_PIX_FMT_YVU420 || f == V4L2_PIX_FMT_NV12 || f == V4L2_PIX_FMT_NV21)
+    return 12;
+  return f == V4L2_PIX_FMT_BGR32 ? 32 : f == V4L2_PIX_FMT_GREY ? 8 : 16;
 }
 
 bool IsCompressed(std::uint32_t format) { return format == V4L2_PIX_FMT_MJPEG || format == V4L2_PIX_FMT_JPEG; }
@@ -139,7 +131,7 @@ bool FakeV4l2Device::Adjust(v4l2_pix_format* pix) const {
     if (best < 0 || distance < best) best = distance, width = w, height = h;
   }
   const std::uint32_t f = format->pixelFormat, bits = BitsPerPixel(f);
-  const bool compressed = f == V4L2_PIX_FMT_MJPEG || f == V4L2_PIX_FMT_JPEG;
+  const bool compressed = IsCompressed(f);
   *pix = v4l2_pix_format{};
   pix->pixelformat = f;
   pix->width = width;
@@ -308,14 +300,9 @@ void FakeV4l2Kernel::LimitBandwidth(int uncompressedStreams) {
   uncompressedStreams_ = uncompressedStreams;
 }
 
-int FakeV4l2Kernel::OpenDescriptors() const {
+int FakeV4l2Kernel::LeftOpen() const {
   capture::MutexLock lock(mutex_);
-  return static_cast<int>(descriptors_.size());
-}
-
-int FakeV4l2Kernel::Mappings() const {
-  capture::MutexLock lock(mutex_);
-  return static_cast<int>(mappings_.size());
+  return static_cast<int>(descriptors_.size() + mappings_.size());
 }
 
 FakeV4l2Device* FakeV4l2Kernel::DeviceOf(int fd) const {
@@ -334,11 +321,7 @@ std::vector<std::pair<std::string, std::string>> FakeV4l2Kernel::ListStableLinks
   for (const auto& device : devices_)
     if (!device->unplugged_)
       for (const std::string& link : device->config_.stableLinks) links.emplace_back(link, device->path_);
-  std::sort(links.begin(), links.end(), [](const auto& a, const auto& b) {
-    const bool aByPath = a.first.find("/by-path/") != std::string::npos;
-    const bool bByPath = b.first.find("/by-path/") != std::string::npos;
-    return aByPath != bByPath ? bByPath : a.first < b.first;
-  });
+  std::sort(links.begin(), links.end());  // as the system lists them: by-id, then by-path, each sorted
   return links;
 }
 

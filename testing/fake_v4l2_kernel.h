@@ -6,7 +6,6 @@
 
 #include <linux/videodev2.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -120,8 +119,8 @@ class FakeV4l2Kernel final : public capture::V4l2System {
  public:
   // Adds a node; the pointer stays valid for the life of the kernel.
   FakeV4l2Device* AddDevice(const std::string& path, FakeDeviceConfig config);
-  int OpenDescriptors() const;
-  int Mappings() const;
+  // Descriptors still open and buffers still mapped.
+  int LeftOpen() const;
   // Bus bandwidth for this many uncompressed streams at once; STREAMON of one more fails with ENOSPC.
   // Compressed streams always fit. Unlimited unless set.
   void LimitBandwidth(int uncompressedStreams);

@@ -54,7 +54,6 @@ class ByteReader {
     return bytes;
   }
   std::vector<std::uint8_t> Rest() { return Take(size_ - position_); }
-  std::size_t Remaining() const { return size_ - position_; }
 
  private:
   const std::uint8_t* data_;

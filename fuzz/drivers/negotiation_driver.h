@@ -1,9 +1,7 @@
-// Fuzz driver for opening a device: a fake camera with random capabilities (subtypes, sizes and steps
-// of any sign), a random current format that may be incomplete or unreadable, a random rule for which
-// offers it takes, and a random requested size go through CaptureManager::OpenDevice; then frames of
-// the right and of random lengths are pushed and taken. Whatever the camera says, an opened device
-// has a usable frame size or none, a waiting frame can be taken into a buffer of exactly that size,
-// and closing leaves no camera open.
+// Fuzz driver for opening a device: a fake camera with random capabilities (any sign), current format
+// (maybe incomplete or unreadable) and rule for the offers it takes is opened at a random size, then
+// fed frames of the right and of random lengths. An opened device has a usable frame size or none, a
+// waiting frame fits a buffer of exactly that size, and closing leaves no camera open.
 #pragma once
 
 #include <algorithm>
@@ -93,7 +91,7 @@ inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
       std::int64_t length = static_cast<std::int64_t>(width) * height * 3;
       if (in.Bool()) length = in.U16() * static_cast<std::int64_t>(1 + in.Pick(64));
       if (length > kMaxPushedBytes) continue;
-      cameras->Push(0, static_cast<std::size_t>(length), static_cast<std::uint8_t>(i + 1));
+      cameras->Push(0, std::vector<std::uint8_t>(static_cast<std::size_t>(length), static_cast<std::uint8_t>(i + 1)));
       if (!manager.HasNewFrame(0)) continue;
       if (!sized) {
         failure = "a frame waits on a device without a frame size";

@@ -1,9 +1,7 @@
-// Fuzz driver for the V4L2 backend's frame path: a fake kernel device with a random format and
-// size, honest padding or lies about bytesperline, sizeimage, buffer sizes and QUERYBUF lengths,
-// and random frames (YUYV, MJPEG and the other formats we take) with random flags and bytesused.
-// The format is set through the source device (as RGB24, or under the format's own subtype), then
-// its frame pump maps the buffers and converts every frame. Every delivered frame has exactly the
-// announced size, damaged frames are dropped, and afterwards no mapping or descriptor is left.
+// Fuzz driver for the V4L2 frame path: a fake device of random format and size, honest padding or
+// lies (stride, image size, buffer size, QUERYBUF length), random frames, flags and bytesused; the
+// format is set as RGB24 or its own subtype, then the frame pump maps and converts every frame. Each
+// frame delivered has the announced size, and no mapping or descriptor is left afterwards.
 #pragma once
 
 #include <fcntl.h>
@@ -113,8 +111,7 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size) {
       }
     }
   }
-  if (failure.empty() && (kernel->Mappings() != 0 || kernel->OpenDescriptors() != 0))
-    failure = "a mapping or descriptor was left behind";
+  if (failure.empty() && kernel->LeftOpen() != 0) failure = "a mapping or descriptor was left behind";
   return failure;
 }
 

@@ -17,9 +17,7 @@ using namespace std::chrono_literals;
 constexpr int kWidth = 1024;  // the frame size the viewer opens its cameras at
 constexpr int kHeight = 768;
 
-void Escape(app::StereoViewer& viewer) {
-  viewer.WindowProc({app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape});
-}
+const app::WindowMessage kEscape{app::WindowMessage::Kind::KeyDown, app::kVirtualKeyEscape};
 
 class CameraFaults : public testing::Test {
  protected:
@@ -78,7 +76,7 @@ TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndCo
       cameras[0]->Replug();
     }
     back = !again1.empty() && Shows(viewer, 0, again1);
-    if (back || std::chrono::steady_clock::now() - start > 20s) Escape(viewer);
+    if (back || std::chrono::steady_clock::now() - start > 20s) viewer.WindowProc(kEscape);
   });
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(code, 0);
@@ -92,7 +90,7 @@ TEST_F(CameraFaults, AnUnpluggedCameraKeepsItsLastFrameWhileTheOtherUpdatesAndCo
       said,
       "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) went away; side 1 shows its last frame until it is back\n"
       "camera 0 (/dev/v4l/by-id/usb-Fake-0-video-index0) is back\n");
-  EXPECT_EQ(kernel->OpenDescriptors(), 0);
+  EXPECT_EQ(kernel->LeftOpen(), 0) << "nothing left open or mapped";
 }
 
 TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheOther) {
@@ -104,7 +102,7 @@ TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheO
     if (pass == 0) first = last;
     side1Frames += viewer.lastStep().newFrame[0] ? 1 : 0;
     side2Frames += viewer.lastStep().newFrame[1] ? 1 : 0;
-    if (++pass == 60) Escape(viewer);
+    if (++pass == 60) viewer.WindowProc(kEscape);
   });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(h.window->boxes.empty());
@@ -112,9 +110,6 @@ TEST_F(CameraFaults, ACameraThatNeverDeliversNeitherStallsTheLoopNorDisturbsTheO
   EXPECT_GT(side2Frames, 0);
   // Taking a frame waits up to a second when none is there; the frame step never asks for one then.
   EXPECT_LT((last - first) / (pass - 1), 500ms);
-  cv::Mat view1;
-  cv::cvtColor(h.screens->LastPresented(1), view1, cv::COLOR_BGRA2BGR);
-  EXPECT_EQ(cv::norm(view1, cv::NORM_INF), 0.0) << "side 1 still shows the black it started with";
 }
 
 }  // namespace
