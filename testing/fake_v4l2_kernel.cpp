@@ -29,12 +29,8 @@ std::uint32_t Snap(std::uint32_t value, std::uint32_t low, std::uint32_t high, s
 
 FakeV4l2Device::FakeV4l2Device(FakeV4l2Kernel& kernel, std::string path, FakeDeviceConfig config)
     : kernel_(kernel), path_(std::move(path)), config_(std::move(config)), controls_(config_.controls) {
-  if (config_.formats.empty() || config_.formats[0].sizes.empty()) return;
-  const FakeSize& first = config_.formats[0].sizes[0];
-  format_.pixelformat = config_.formats[0].pixelFormat;
-  format_.width = first.maxWidth ? first.maxWidth : first.width;
-  format_.height = first.maxWidth ? first.maxHeight : first.height;
-  Adjust(&format_);
+  format_.width = format_.height = ~0u;  // the first format's largest size
+  if (!Adjust(&format_)) format_ = {};
 }
 
 void FakeV4l2Device::QueueFrame(FakeFrame frame, bool repeat) {
@@ -60,12 +56,11 @@ void FakeV4l2Device::Replug() {
 
 std::int32_t FakeV4l2Device::ControlValue(std::uint32_t id) const {
   capture::MutexLock lock(kernel_.mutex_);
-  for (const FakeControl& control : controls_)
-    if (control.id == id) return control.value;
-  return 0;
+  const FakeControl* control = FindControl(id);
+  return control ? control->value : 0;
 }
 
-FakeControl* FakeV4l2Device::FindControl(std::uint32_t id) {
+FakeControl* FakeV4l2Device::FindControl(std::uint32_t id) const {
   for (FakeControl& control : controls_)
     if (control.id == id) return &control;
   return nullptr;
@@ -99,11 +94,6 @@ int FakeV4l2Device::HandleControl(unsigned long request, void* arg) {
     return ERANGE;
   control->value = value->value;
   return 0;
-}
-
-void FakeV4l2Device::SetBusy(bool busy) {
-  capture::MutexLock lock(kernel_.mutex_);
-  busy_ = busy;
 }
 
 v4l2_pix_format FakeV4l2Device::CurrentFormat() const {
@@ -203,7 +193,7 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
     case VIDIOC_G_FMT: static_cast<v4l2_format*>(arg)->fmt.pix = format_; return 0;
     case VIDIOC_TRY_FMT: return Adjust(&static_cast<v4l2_format*>(arg)->fmt.pix) ? 0 : EINVAL;
     case VIDIOC_S_FMT:
-      if (busy_ || streaming_ || othersBuffers) return EBUSY;
+      if (streaming_ || othersBuffers) return EBUSY;
       if (!Adjust(&static_cast<v4l2_format*>(arg)->fmt.pix)) return EINVAL;
       format_ = static_cast<v4l2_format*>(arg)->fmt.pix;
       return 0;
@@ -213,7 +203,7 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
     case VIDIOC_S_CTRL: return HandleControl(request, arg);
     case VIDIOC_REQBUFS: {
       auto* req = static_cast<v4l2_requestbuffers*>(arg);
-      if (busy_ || othersBuffers) return EBUSY;
+      if (othersBuffers) return EBUSY;
       if (req->count == 0) {  // only once nothing maps them (a mapping holds the memory too)
         for (const Buffer& buffer : buffers_)
           if (buffer.memory.use_count() > 1) return EBUSY;
@@ -233,7 +223,6 @@ int FakeV4l2Device::Handle(int fd, unsigned long request, void* arg) {
     case VIDIOC_QBUF:
     case VIDIOC_DQBUF: return HandleBuffer(fd, request, static_cast<v4l2_buffer*>(arg));
     case VIDIOC_STREAMON:
-      if (busy_) return EBUSY;
       if (owner_ != fd) return buffers_.empty() ? EINVAL : EBUSY;
       streaming_ = true;
       kernel_.changed_.notify_all();
@@ -270,8 +259,7 @@ int FakeV4l2Device::HandleBuffer(int fd, unsigned long request, v4l2_buffer* buf
     buf->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | last_->flags;
     const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceBoot).count();
-    buf->timestamp.tv_sec = static_cast<time_t>(micros / 1000000);
-    buf->timestamp.tv_usec = static_cast<suseconds_t>(micros % 1000000);
+    buf->timestamp = {static_cast<time_t>(micros / 1000000), static_cast<suseconds_t>(micros % 1000000)};
     ++framesDequeued_;
     wakePending_ = config_.extraWakeups;
     return 0;
@@ -379,12 +367,9 @@ void* FakeV4l2Kernel::Mmap(std::size_t length, int, int flags, int fd, off_t off
 int FakeV4l2Kernel::Munmap(void* address, std::size_t) {
   capture::MutexLock lock(mutex_);
   const auto it = mappings_.find(address);
-  if (it == mappings_.end()) {
-    errno = EINVAL;
-    return -1;
-  }
-  mappings_.erase(it);
-  return 0;
+  errno = it == mappings_.end() ? EINVAL : 0;
+  if (it != mappings_.end()) mappings_.erase(it);
+  return errno ? -1 : 0;
 }
 
 int FakeV4l2Kernel::Ready(pollfd* fds, nfds_t count) const {

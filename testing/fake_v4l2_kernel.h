@@ -74,8 +74,6 @@ class FakeV4l2Device {
   void QueueFrame(FakeFrame frame, bool repeat = false);
   // The node disappears, every call on it fails with ENODEV, poll reports POLLERR | POLLHUP.
   void Unplug();
-  // Another process streams from the device: S_FMT, REQBUFS and STREAMON fail with EBUSY.
-  void SetBusy(bool busy);
   // The node comes back (plugged in again): a fresh device, not streaming; descriptors opened before
   // the unplug stay dead.
   void Replug();
@@ -100,12 +98,12 @@ class FakeV4l2Device {
   FakeV4l2Kernel& kernel_;
   const std::string path_;
   const FakeDeviceConfig config_;
-  FakeControl* FindControl(std::uint32_t id);
+  FakeControl* FindControl(std::uint32_t id) const;
   int HandleControl(unsigned long request, void* arg);
 
-  bool unplugged_ = false, busy_ = false, repeat_ = false, wakePending_ = false, streaming_ = false;
+  bool unplugged_ = false, repeat_ = false, wakePending_ = false, streaming_ = false;
   int generation_ = 0;  // plugged-in times; a descriptor works only in the generation it was opened in
-  std::vector<FakeControl> controls_;
+  mutable std::vector<FakeControl> controls_;  // mutable: one lookup serves reads and writes
   v4l2_pix_format format_{};
   std::vector<Buffer> buffers_;
   std::deque<std::uint32_t> queue_;  // queued buffers in order

@@ -53,7 +53,6 @@ class ByteReader {
     position_ += n;
     return bytes;
   }
-  std::vector<std::uint8_t> Rest() { return Take(size_ - position_); }
 
  private:
   const std::uint8_t* data_;

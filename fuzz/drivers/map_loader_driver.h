@@ -37,10 +37,8 @@ inline std::string CheckMapFile(const std::uint8_t* data, std::size_t size) {
 
   cv::Mat map;
   std::string reason;
-  if (!stereo::LoadMap(scratch.path, kRows, kCols, &map, &reason)) {
-    if (reason.empty()) return "refused without a reason";
-    return map.empty() ? "" : "refused but filled the map";
-  }
+  if (!stereo::LoadMap(scratch.path, kRows, kCols, &map, &reason))
+    return reason.empty() ? "refused without a reason" : map.empty() ? "" : "refused but filled the map";
   if (map.type() != CV_32FC1 || map.rows != kRows || map.cols != kCols) return "loaded a map of another shape or type";
   // What the viewer does with a loaded pair: the fixed-point conversion, then remapping a frame.
   cv::Mat xy, alpha, frame(kRows, kCols, CV_8UC3, cv::Scalar(10, 20, 30)), rectified;

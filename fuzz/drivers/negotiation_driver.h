@@ -47,7 +47,7 @@ inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
   auto cameras = std::make_shared<testkit::FakeCameras>();
   testkit::FakeCamera& camera = cameras->Add(u"Fuzzed Camera");
-  const bool verbose = in.Bool();
+  capture::verbose = in.Bool();
   capture::StreamFormat& current = camera.current = {PickSubtype(in), in.Dimension(), in.Dimension()};
   LimitRange(&current.width, &current.height, &current.width, &current.height);
   static const capture::HRESULT kFormatResults[] = {capture::S_OK, capture::S_OK, capture::S_FALSE, capture::E_FAIL};
@@ -76,8 +76,6 @@ inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
   camera.previewPin = in.Pick(4) == 0;
   const int askedWidth = in.Dimension(), askedHeight = in.Dimension();
 
-  const bool wasVerbose = capture::verbose;
-  capture::verbose = verbose;
   std::string failure;
   {
     capture::CaptureManager manager(cameras->Backend());
@@ -104,7 +102,6 @@ inline std::string CheckOpenDevice(const std::uint8_t* data, std::size_t size) {
     manager.CloseDevice(0);
     if (manager.IsDeviceReady(0) || manager.HasNewFrame(0)) failure = "a closed device still looks open";
   }
-  capture::verbose = wasVerbose;
   if (failure.empty() && cameras->OpenCount() != 0) failure = "a camera was left open";
   return failure;
 }

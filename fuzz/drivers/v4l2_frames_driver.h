@@ -80,7 +80,7 @@ inline std::string CheckV4l2Frames(const std::uint8_t* data, std::size_t size) {
     frame.flags = in.Pick(8) == 0 ? V4L2_BUF_FLAG_ERROR : 0;
     if (in.Pick(5) == 0) frame.bytesUsed = in.Pick(2) == 0 ? in.U32() : in.U16();
     const std::size_t length = in.U16();
-    frame.bytes = i + 1 == frameCount ? in.Rest() : in.Take(length);
+    frame.bytes = in.Take(i + 1 == frameCount ? SIZE_MAX : length);  // the last frame takes the rest
     camera->QueueFrame(std::move(frame));
   }
 
