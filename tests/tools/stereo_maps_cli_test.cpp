@@ -61,7 +61,6 @@ TEST(StereoMapsCommandLine, RefusesWhatItCannotUseWithOneLine) {
       {"identity --size 0x768", "--size '0x768' is not WIDTHxHEIGHT"},
       {"identity --colour red", "unknown option --colour for identity (see stereo-maps --help)"},
       {"identity --out a b", "unexpected argument 'b' after --out (quote a glob so the shell leaves it alone)"},
-      {"identity -h", "unexpected argument '-h' (see stereo-maps --help)"},
       {"calibrate --square 1", "calibrate needs --left GLOB"},
       {"calibrate --left l --right r --board 9x6", "calibrate needs --square SIZE (the side of one square)"},
       {"calibrate --board 1x6", "--board '1x6' is not COLUMNSxROWS of inner corners, each 2 to 100"},
