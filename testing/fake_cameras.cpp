@@ -25,10 +25,12 @@ class FakeCameras::Source final : public capture::SourceDevice {
   }
   bool SetFormat(const capture::StreamFormat& f) override {
     camera_.offers.push_back(f);
+    // In 64 bits: a lying camera's ranges may span more than an int.
     const auto offered = [&f](const capture::Capability& c) {
       return c.subtype == f.subtype && f.width >= c.minWidth && f.width <= c.maxWidth && f.height >= c.minHeight &&
-             f.height <= c.maxHeight && c.stepX > 0 && c.stepY > 0 && (f.width - c.minWidth) % c.stepX == 0 &&
-             (f.height - c.minHeight) % c.stepY == 0;
+             f.height <= c.maxHeight && c.stepX > 0 && c.stepY > 0 &&
+             (std::int64_t{f.width} - c.minWidth) % c.stepX == 0 &&
+             (std::int64_t{f.height} - c.minHeight) % c.stepY == 0;
     };
     const auto& all = camera_.capabilities;
     const bool taken = camera_.accepts ? camera_.accepts(f) : std::any_of(all.begin(), all.end(), offered);
