@@ -72,11 +72,16 @@ const Inputs& TheInputs(cv::Size size = {1024, 768}) {
   return size == cv::Size(1024, 768) ? inputs : wide;
 }
 
+// A new frame from both cameras.
+void DeliverBoth(StereoRig& rig, cv::Size size = {1024, 768}) {
+  rig.DeliverSample(0, TheInputs(size).bottomUp[0]);
+  rig.DeliverSample(1, TheInputs(size).bottomUp[1]);
+}
+
 void Deliver(benchmark::State& state, StereoRig& rig, bool newFrames, cv::Size size = {1024, 768}) {
   if (!newFrames) return;
   state.PauseTiming();
-  rig.DeliverSample(0, TheInputs(size).bottomUp[0]);
-  rig.DeliverSample(1, TheInputs(size).bottomUp[1]);
+  DeliverBoth(rig, size);
   state.ResumeTiming();
 }
 
@@ -152,8 +157,7 @@ struct Straightforward {
 template <typename AnyPass>
 void WarmUp(AnyPass& pass, StereoRig& rig, cv::Size frame = {1024, 768}) {
   for (int warm = 0; warm < 3; ++warm) {
-    rig.DeliverSample(0, TheInputs(frame).bottomUp[0]);
-    rig.DeliverSample(1, TheInputs(frame).bottomUp[1]);
+    DeliverBoth(rig, frame);
     pass.Run(rig);
   }
 }
@@ -238,10 +242,7 @@ void PrintRatio(const char* what, bool newFrames, int rounds) {
   WarmUp(theirs, theirRig);
   std::vector<double> times[2];
   const auto timed = [&](auto& pass, StereoRig& rig, std::vector<double>& into) {
-    if (newFrames) {
-      rig.DeliverSample(0, TheInputs().bottomUp[0]);
-      rig.DeliverSample(1, TheInputs().bottomUp[1]);
-    }
+    if (newFrames) DeliverBoth(rig);
     const auto start = std::chrono::steady_clock::now();
     pass.Run(rig);
     into.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());

@@ -56,11 +56,11 @@ void FakeV4l2Device::Replug() {
 
 std::int32_t FakeV4l2Device::ControlValue(std::uint32_t id) const {
   capture::MutexLock lock(kernel_.mutex_);
-  const FakeControl* control = FindControl(id);
-  return control ? control->value : 0;
+  const auto it = std::find_if(controls_.begin(), controls_.end(), [id](const FakeControl& c) { return c.id == id; });
+  return it == controls_.end() ? 0 : it->value;
 }
 
-FakeControl* FakeV4l2Device::FindControl(std::uint32_t id) const {
+FakeControl* FakeV4l2Device::FindControl(std::uint32_t id) {
   for (FakeControl& control : controls_)
     if (control.id == id) return &control;
   return nullptr;

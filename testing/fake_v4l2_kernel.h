@@ -98,12 +98,12 @@ class FakeV4l2Device {
   FakeV4l2Kernel& kernel_;
   const std::string path_;
   const FakeDeviceConfig config_;
-  FakeControl* FindControl(std::uint32_t id) const;
+  FakeControl* FindControl(std::uint32_t id);
   int HandleControl(unsigned long request, void* arg);
 
   bool unplugged_ = false, repeat_ = false, wakePending_ = false, streaming_ = false;
   int generation_ = 0;  // plugged-in times; a descriptor works only in the generation it was opened in
-  mutable std::vector<FakeControl> controls_;  // mutable: one lookup serves reads and writes
+  std::vector<FakeControl> controls_;
   v4l2_pix_format format_{};
   std::vector<Buffer> buffers_;
   std::deque<std::uint32_t> queue_;  // queued buffers in order
