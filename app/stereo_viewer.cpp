@@ -137,7 +137,15 @@ void StereoViewer::FrameStep() {
   if (!DeviceReady(1)) return;
   const bool new2 = pipeline_.TakeFrame(1, capture_);
   lastStep_ = pipeline_.Match(new1, new2);
-  for (display::Status status : displays_.Present(pipeline_.View(0), pipeline_.View(1), OverlayPatch())) {
+  const cv::Mat overlay = OverlayPatch();
+  const std::uint64_t overlayShown = overlay_ ? overlayRevision_ : 0;
+  std::array<bool, 2> unchanged{};
+  for (int side = 0; side < 2; ++side) {
+    unchanged[side] = pipeline_.ViewRevision(side) == presentedView_[side] && overlayShown == presentedOverlay_;
+    presentedView_[side] = pipeline_.ViewRevision(side);
+  }
+  presentedOverlay_ = overlayShown;
+  for (display::Status status : displays_.Present(pipeline_.View(0), pipeline_.View(1), overlay, unchanged)) {
     if (status == display::Status::Ok) continue;
     SetErrorText(TextOf(status));
     windowSystem_->PostQuitMessage(0);
@@ -165,6 +173,7 @@ cv::Mat StereoViewer::OverlayPatch() {
         bar = display::DepthBar{depth.parallaxNearPct, depth.parallaxFarPct, convergence.budget.inFrontPct,
                                 convergence.budget.behindPct, convergence.budget.totalPct};
       overlayPatch_ = display::RenderOverlay(lines, bar);
+      ++overlayRevision_;
       overlayLines_ = std::move(lines);
     }
     overlaySettings_ = settings;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -112,6 +113,10 @@ class StereoViewer {
   std::tuple<int, bool, bool> overlaySettings_;
   std::chrono::steady_clock::time_point overlayRendered_;
   cv::Mat overlayPatch_;
+  std::uint64_t overlayRevision_ = 0;  // counts the renderings of overlayPatch_
+  // What the last present drew: each side's view revision and the overlay's (0: none). A view whose
+  // revision and overlay are the same is not drawn again.
+  std::uint64_t presentedView_[2] = {0, 0}, presentedOverlay_ = 0;
 };
 
 // The process entry: start-up, main loop, shut-down, the error box; returns the exit code.

@@ -68,6 +68,7 @@ void DisplayPair::CreateStaging(int side) {
   } else if (side == 1) {
     staging_[side].create(PictureSize(output_, view_), CV_8UC4);
   }
+  drawn_[side] = false;
   // Its pages and the colour conversion's first call are had here, not by the first present.
   if (staging_[side].empty()) return;
   staging_[side].setTo(cv::Scalar::all(0));
@@ -96,38 +97,55 @@ Status DisplayPair::Reset(int side) {
   return Status::Ok;
 }
 
-std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& view2, const cv::Mat& overlay) {
-  if (OneDisplay()) return PresentPicture(view1, view2, overlay);
+std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& view2, const cv::Mat& overlay,
+                                           std::array<bool, 2> unchanged) {
+  if (OneDisplay()) return PresentPicture(view1, view2, overlay, unchanged[0] && unchanged[1]);
   std::array<Status, 2> status{Status::Ok, Status::Ok};
   const cv::Mat* views[2] = {&view1, &view2};
+  // The devices are driven from this thread only; the pixel work of the two sides, into memory
+  // locked here, runs on both cores at once.
+  std::unique_ptr<Surface> surfaces[2];
+  LockedRect locked[2];
   for (int side = 0; side < 2; ++side) {
-    std::unique_ptr<Surface> surface;
-    if (devices_[side]->GetBackBuffer(&surface) != D3D_OK) {
+    if (devices_[side]->GetBackBuffer(&surfaces[side]) != D3D_OK) {
       status[side] = Status::NoBackBuffer;
-      surface.reset();
-    }
-    const cv::Mat& view = *views[side];
-    cv::Mat& staging = staging_[side];
-    // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
-    if (view.size() != view_ || view.type() != CV_8UC3 || staging.size() != stagingSize_ || staging.type() != CV_8UC4)
-      continue;
-    // The view is converted straight into the view columns of the staging image: the same bytes a
-    // separate 3-channel composition image would give, without the extra copy.
-    cv::Mat target = staging(cv::Rect(cv::Point(), view_));
-    cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
-    if (!overlay.empty()) DrawOverlay(overlay, target, EyeAreas(OutputMode::Dual, view_), view_);
-    if (!surface) continue;
-    LockedRect locked;
-    if (surface->LockRect(&locked) >= 0) {
-      CopyToSurface(staging, view_, locked);
-      surface->UnlockRect();
+      surfaces[side].reset();
+    } else if (surfaces[side] && surfaces[side]->LockRect(&locked[side]) < 0) {
+      locked[side] = LockedRect{};
     }
   }
+  const auto draw = [&](const cv::Range& sides) {
+    for (int side = sides.start; side < sides.end; ++side) {
+      const cv::Mat& view = *views[side];
+      cv::Mat& staging = staging_[side];
+      if (!unchanged[side] || !drawn_[side]) {
+        // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
+        drawn_[side] = view.size() == view_ && view.type() == CV_8UC3 && staging.size() == stagingSize_ &&
+                       staging.type() == CV_8UC4;
+        if (!drawn_[side]) continue;
+        // The view is converted straight into the view columns of the staging image: the same bytes a
+        // separate 3-channel composition image would give, without the extra copy.
+        cv::Mat target = staging(cv::Rect(cv::Point(), view_));
+        cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
+        if (!overlay.empty()) DrawOverlay(overlay, target, EyeAreas(OutputMode::Dual, view_), view_);
+      }
+      if (locked[side].pBits) CopyToSurface(staging, view_, locked[side]);
+    }
+  };
+#ifdef VIEWER_THREAD_SANITIZER
+  draw(cv::Range(0, 2));
+#else
+  cv::parallel_for_(cv::Range(0, 2), draw, 2);
+#endif
+  for (int side = 0; side < 2; ++side)
+    if (locked[side].pBits) surfaces[side]->UnlockRect();
+  for (auto& surface : surfaces) surface.reset();
   for (const auto& device : devices_) device->Present();
   return status;
 }
 
-std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay) {
+std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay,
+                                                  bool unchanged) {
   std::array<Status, 2> status{Status::Ok, Status::Ok};
   Device* device = devices_[1].get();
   std::unique_ptr<Surface> surface;
@@ -137,12 +155,13 @@ std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv:
   }
   cv::Mat& picture = staging_[1];
   // Views that are not whole pictures of the view size are left undrawn rather than read past their end.
-  const bool whole = left.size() == view_ && right.size() == view_ && left.type() == CV_8UC3 &&
-                     right.type() == CV_8UC3 && picture.size() == PictureSize(output_, view_) &&
-                     picture.type() == CV_8UC4;
-  if (whole) {
-    Compose(output_, left, right, picture);
-    if (!overlay.empty()) DrawOverlay(overlay, picture, EyeAreas(output_, view_), view_);
+  if (!unchanged || !drawn_[1]) {
+    drawn_[1] = left.size() == view_ && right.size() == view_ && left.type() == CV_8UC3 &&
+                right.type() == CV_8UC3 && picture.size() == PictureSize(output_, view_) && picture.type() == CV_8UC4;
+    if (drawn_[1]) Compose(output_, left, right, picture);
+    if (drawn_[1] && !overlay.empty()) DrawOverlay(overlay, picture, EyeAreas(output_, view_), view_);
+  }
+  if (drawn_[1]) {
     LockedRect locked;
     if (surface && surface->LockRect(&locked) >= 0) {
       CopyPictureToSurface(picture, locked);
@@ -167,7 +186,10 @@ cv::Mat DisplayPair::Shown() const {
   return shown;
 }
 
-void DisplayPair::ReleaseStaging(int side) { staging_[side].release(); }
+void DisplayPair::ReleaseStaging(int side) {
+  staging_[side].release();
+  drawn_[side] = false;
+}
 
 void DisplayPair::ReleaseDevice(int side) {
   devices_[side].reset();

@@ -55,8 +55,11 @@ class DisplayPair {
   Status Reset(int side);
   // Composes each side's BGR view (of the view size) into its staging image and locked back buffer, then
   // presents both devices whatever happened before. One display: the picture of both views instead.
-  // A non-empty `overlay` (BGRA) is drawn at the same place in each eye's view.
-  std::array<Status, 2> Present(const cv::Mat& view1, const cv::Mat& view2, const cv::Mat& overlay = cv::Mat());
+  // A non-empty `overlay` (BGRA) is drawn at the same place in each eye's view. `unchanged[side]`: the
+  // caller vouches that the side's view and the overlay hold the pixels of the last present, so that
+  // its staging image, already drawn from them, goes to the screen as it is.
+  std::array<Status, 2> Present(const cv::Mat& view1, const cv::Mat& view2, const cv::Mat& overlay = cv::Mat(),
+                                std::array<bool, 2> unchanged = {false, false});
 
   // Released in the order the shut-down asks for; each may run again and finds nothing.
   void ReleaseStaging(int side);
@@ -75,7 +78,8 @@ class DisplayPair {
  private:
   // The devices' parameters: the view's size in dual, the picture's size otherwise.
   PresentParameters Parameters() const;
-  std::array<Status, 2> PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay);
+  std::array<Status, 2> PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay,
+                                       bool unchanged);
 
   std::unique_ptr<DisplayDriver> driver_;  // outlives the systems it made
   const cv::Size view_;
@@ -84,6 +88,7 @@ class DisplayPair {
   std::unique_ptr<DisplaySystem> systems_[2];
   std::unique_ptr<Device> devices_[2];
   cv::Mat staging_[2];
+  bool drawn_[2] = {false, false};  // the staging image holds the side's last presented view
   OutputMode output_ = OutputMode::Dual;
 };
 

@@ -10,17 +10,6 @@
 #include "stereo/match_confidence.h"
 #include "stereo/rectification_maps.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define VIEWER_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VIEWER_THREAD_SANITIZER 1
-#endif
-#endif
-#ifndef VIEWER_THREAD_SANITIZER
-#define VIEWER_THREAD_SANITIZER 0
-#endif
-
 namespace stereo {
 
 cv::Ptr<cv::StereoBM> CreateViewerMatcher(int disparities) {
@@ -64,6 +53,7 @@ void FramePipeline::SetConvergenceOptions(const ConvergenceOptions& options) {
 
 void FramePipeline::Owe(int side, const cv::Rect& rect) {
   if (rect.empty()) return;
+  ++viewRevision_[side];
   const int bands = (rect.area() + kPiecePixels - 1) / kPiecePixels;
   const int rows = (rect.height + bands - 1) / bands;
   for (int y = rect.y; y < rect.br().y; y += rows) {
@@ -127,9 +117,7 @@ void FramePipeline::RectifyOwed(bool match) {
       }
     }
   };
-#if VIEWER_THREAD_SANITIZER
-  // ThreadSanitizer cannot see how the thread pool (not instrumented) hands the tasks over and would
-  // take their reads for races: under it they run one after the other here.
+#ifdef VIEWER_THREAD_SANITIZER
   tasks(cv::Range(0, 2));
 #else
   cv::parallel_for_(cv::Range(0, 2), tasks, 2);
@@ -159,9 +147,10 @@ FramePipeline::FramePipeline(Geometry geometry)
   // The thread pool's threads, the matcher's buffers and the heap they come from are made here rather
   // than in the first passes, whose frames would wait for them. The first Match matches again.
   for (cv::Mat& grey : grey_) grey.setTo(0);
-  if (!VIEWER_THREAD_SANITIZER)
-    cv::parallel_for_(
-        cv::Range(0, 2), [](const cv::Range&) {}, 2);
+#ifndef VIEWER_THREAD_SANITIZER
+  cv::parallel_for_(
+      cv::Range(0, 2), [](const cv::Range&) {}, 2);
+#endif
   matcher_->compute(grey_[0], grey_[1], disparity_);
 }
 
@@ -227,6 +216,7 @@ void FramePipeline::CreateFrame(int side) {
   }
   holding_[side] = fresh_[side] = false;
   rectified_[side] = cv::Rect();
+  ++viewRevision_[side];
 }
 
 void FramePipeline::SetCameras(int left, int right, Pairing pairing) {
@@ -312,10 +302,13 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
   // Side 1's crop moves right and side 2's left by h, so disparity 2h is shown with zero parallax.
   const int h = (nudge_ ? std::clamp(v + nudge_, kFollowerFloor, geometry_.DisparityBound()) : v) / 2;
   const cv::Point centre(geometry_.CropCentreX(), geometry_.CropY());
-  crop_[0] = cv::Rect(centre + cv::Point(h, 0), geometry_.view);
-  crop_[1] = cv::Rect(centre - cv::Point(h, 0), geometry_.view);
-  for (int side = 0; side < 2; ++side)
+  const cv::Rect placed[2] = {cv::Rect(centre + cv::Point(h, 0), geometry_.view),
+                              cv::Rect(centre - cv::Point(h, 0), geometry_.view)};
+  for (int side = 0; side < 2; ++side) {
+    if (placed[side] != crop_[side]) ++viewRevision_[side];
+    crop_[side] = placed[side];
     if (holding_[side]) OweCrop(side);
+  }
   RectifyOwed(false);
 
   record_.passes++;
@@ -377,6 +370,7 @@ cv::Mat FramePipeline::View(int side) const {
 void FramePipeline::ReleaseFrame(int side) {
   frame_[side].release();
   holding_[side] = fresh_[side] = false;
+  ++viewRevision_[side];
 }
 
 void FramePipeline::ReleaseMaps() {

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -99,6 +100,9 @@ class FramePipeline {
   const FrameStepRecord& Match(bool newFrame1, bool newFrame2);
   // The side's crop (the view size) placed by the last Match (a view into the frame image).
   cv::Mat View(int side) const;
+  // Changes whenever the side's view may show other pixels: part of its frame image rectified anew,
+  // the image made or released, or the crop moved. An unchanged value means the same pixels.
+  std::uint64_t ViewRevision(int side) const { return viewRevision_[side]; }
   const Geometry& geometry() const { return geometry_; }
 
   // The operator's controls; none is in effect until set.
@@ -162,6 +166,7 @@ class FramePipeline {
   int owedCount_ = 0;
   std::atomic<int> next_{0};  // the next queued piece to take, while they are rectified
   cv::Rect crop_[2];
+  std::uint64_t viewRevision_[2] = {0, 0};
   Mirror mirror_[2] = {Mirror::None, Mirror::None};
   bool swapped_ = false;
   int nudge_ = 0;
