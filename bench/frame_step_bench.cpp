@@ -7,7 +7,7 @@
 // estimate of near and far over the whole view (on a new frame; otherwise only the count over the
 // columns shown), the budget and the confidence of the centre square.
 #include <algorithm>
-
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -118,8 +118,15 @@ struct Pass {
   void Run(StereoRig& rig) {
     const bool new1 = pipeline.TakeFrame(0, *rig.capture), new2 = pipeline.TakeFrame(1, *rig.capture);
     pipeline.Match(new1, new2);
-    displays.Present(pipeline.View(0), pipeline.View(1));
+    // As the viewer does: a view whose revision is that of the last present is not drawn again.
+    std::array<bool, 2> unchanged{};
+    for (int side = 0; side < 2; ++side) {
+      unchanged[side] = pipeline.ViewRevision(side) == presented[side];
+      presented[side] = pipeline.ViewRevision(side);
+    }
+    displays.Present(pipeline.View(0), pipeline.View(1), cv::Mat(), unchanged);
   }
+  std::uint64_t presented[2] = {0, 0};
   stereo::FramePipeline pipeline;
   display::DisplayPair displays;
 };

@@ -114,23 +114,17 @@ std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& 
       locked[side] = LockedRect{};
     }
   }
-  const auto draw = [&](const cv::Range& sides) {
-    for (int side = sides.start; side < sides.end; ++side) {
-      const cv::Mat& view = *views[side];
-      cv::Mat& staging = staging_[side];
-      if (!unchanged[side] || !drawn_[side]) {
-        // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
-        drawn_[side] = view.size() == view_ && view.type() == CV_8UC3 && staging.size() == stagingSize_ &&
-                       staging.type() == CV_8UC4;
-        if (!drawn_[side]) continue;
-        // The view is converted straight into the view columns of the staging image: the same bytes a
-        // separate 3-channel composition image would give, without the extra copy.
-        cv::Mat target = staging(cv::Rect(cv::Point(), view_));
-        cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
-        if (!overlay.empty()) DrawOverlay(overlay, target, EyeAreas(OutputMode::Dual, view_), view_);
-      }
-      if (locked[side].pBits) CopyToSurface(staging, view_, locked[side]);
-    }
+  // One pointer captured, so that the task is kept without the heap.
+  const struct {
+    DisplayPair* pair;
+    const cv::Mat* const* views;
+    const cv::Mat* overlay;
+    const bool* unchanged;
+    const LockedRect* locked;
+  } work{this, views, &overlay, unchanged.data(), locked};
+  const auto draw = [w = &work](const cv::Range& sides) {
+    for (int side = sides.start; side < sides.end; ++side)
+      w->pair->DrawSide(side, *w->views[side], *w->overlay, w->unchanged[side], w->locked[side]);
   };
 #ifdef VIEWER_THREAD_SANITIZER
   draw(cv::Range(0, 2));
@@ -142,6 +136,23 @@ std::array<Status, 2> DisplayPair::Present(const cv::Mat& view1, const cv::Mat& 
   for (auto& surface : surfaces) surface.reset();
   for (const auto& device : devices_) device->Present();
   return status;
+}
+
+void DisplayPair::DrawSide(int side, const cv::Mat& view, const cv::Mat& overlay, bool unchanged,
+                           const LockedRect& locked) {
+  cv::Mat& staging = staging_[side];
+  if (!unchanged || !drawn_[side]) {
+    // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
+    drawn_[side] = view.size() == view_ && view.type() == CV_8UC3 && staging.size() == stagingSize_ &&
+                   staging.type() == CV_8UC4;
+    if (!drawn_[side]) return;
+    // The view is converted straight into the view columns of the staging image: the same bytes a
+    // separate 3-channel composition image would give, without the extra copy.
+    cv::Mat target = staging(cv::Rect(cv::Point(), view_));
+    cv::cvtColor(view, target, cv::COLOR_BGR2BGRA);
+    if (!overlay.empty()) DrawOverlay(overlay, target, EyeAreas(OutputMode::Dual, view_), view_);
+  }
+  if (locked.pBits) CopyToSurface(staging, view_, locked);
 }
 
 std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay,

@@ -78,6 +78,9 @@ class DisplayPair {
  private:
   // The devices' parameters: the view's size in dual, the picture's size otherwise.
   PresentParameters Parameters() const;
+  // Draws the side's view into its staging image unless it is unchanged and drawn, then copies it into
+  // the locked back buffer, if any. Runs beside the other side's.
+  void DrawSide(int side, const cv::Mat& view, const cv::Mat& overlay, bool unchanged, const LockedRect& locked);
   std::array<Status, 2> PresentPicture(const cv::Mat& left, const cv::Mat& right, const cv::Mat& overlay,
                                        bool unchanged);
 
