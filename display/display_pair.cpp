@@ -143,8 +143,8 @@ void DisplayPair::DrawSide(int side, const cv::Mat& view, const cv::Mat& overlay
   cv::Mat& staging = staging_[side];
   if (!unchanged || !drawn_[side]) {
     // A view that is not a whole picture of the view size is left undrawn rather than read past its end.
-    drawn_[side] = view.size() == view_ && view.type() == CV_8UC3 && staging.size() == stagingSize_ &&
-                   staging.type() == CV_8UC4;
+    drawn_[side] =
+        view.size() == view_ && view.type() == CV_8UC3 && staging.size() == stagingSize_ && staging.type() == CV_8UC4;
     if (!drawn_[side]) return;
     // The view is converted straight into the view columns of the staging image: the same bytes a
     // separate 3-channel composition image would give, without the extra copy.
@@ -167,8 +167,8 @@ std::array<Status, 2> DisplayPair::PresentPicture(const cv::Mat& left, const cv:
   cv::Mat& picture = staging_[1];
   // Views that are not whole pictures of the view size are left undrawn rather than read past their end.
   if (!unchanged || !drawn_[1]) {
-    drawn_[1] = left.size() == view_ && right.size() == view_ && left.type() == CV_8UC3 &&
-                right.type() == CV_8UC3 && picture.size() == PictureSize(output_, view_) && picture.type() == CV_8UC4;
+    drawn_[1] = left.size() == view_ && right.size() == view_ && left.type() == CV_8UC3 && right.type() == CV_8UC3 &&
+                picture.size() == PictureSize(output_, view_) && picture.type() == CV_8UC4;
     if (drawn_[1]) Compose(output_, left, right, picture);
     if (drawn_[1] && !overlay.empty()) DrawOverlay(overlay, picture, EyeAreas(output_, view_), view_);
   }
