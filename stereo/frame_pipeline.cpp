@@ -51,10 +51,10 @@ void FramePipeline::SetConvergenceOptions(const ConvergenceOptions& options) {
   options_ = options;
 }
 
-void FramePipeline::Owe(int side, const cv::Rect& rect) {
+void FramePipeline::Owe(int side, const cv::Rect& rect, int pieces) {
   if (rect.empty()) return;
   ++viewRevision_[side];
-  const int bands = (rect.area() + kPiecePixels - 1) / kPiecePixels;
+  const int bands = std::min(std::max(pieces, (rect.area() + kPiecePixels - 1) / kPiecePixels), rect.height);
   const int rows = (rect.height + bands - 1) / bands;
   for (int y = rect.y; y < rect.br().y; y += rows) {
     if (owedCount_ == static_cast<int>(owed_.size())) RectifyOwed(false);
@@ -277,7 +277,8 @@ const FrameStepRecord& FramePipeline::Match(bool newFrame1, bool newFrame2) {
       continue;
     }
     fresh[side] = true;
-    Owe(side, matching & UsedRegion(geometry_, side));
+    // In two pieces, so that both cores rectify what the matcher waits for.
+    Owe(side, matching & UsedRegion(geometry_, side), 2);
     rectified_[side] = cv::Rect();
   }
   RectifyOwed(false);

@@ -132,8 +132,9 @@ class FramePipeline {
   // crops once placed, and on later passes only the columns a moving crop adds. With comfort on, the
   // coarse estimate reads the whole rows, so each new frame's used region is rectified at once.
   bool WholeRegion() const { return options_.comfort; }
-  // Queues `rect` of the side's frame image for rectification, in pieces both cores share.
-  void Owe(int side, const cv::Rect& rect);
+  // Queues `rect` of the side's frame image for rectification, in pieces both cores share: at least
+  // `pieces` of them (no more than its rows).
+  void Owe(int side, const cv::Rect& rect, int pieces = 1);
   // The same, without the part of the matching window rectified with the frame.
   void OweBesideWindow(int side, const cv::Rect& rect);
   // Queues what the side's placed crop shows that is not rectified yet.
